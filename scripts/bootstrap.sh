@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Makes this machine able to build the uploader and run it under Wine: installs the
+# missing Debian packages, generates the Japanese locale and prepares the project's
+# private Wine prefix inside the build tree. Safe to run again; a ready machine takes seconds.
+#
+#   scripts/bootstrap.sh [build-dir]
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=$(realpath -m "${1:-$root/build}")
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+packages=(
+    cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686
+    wine wine32:i386 xvfb xauth x11-utils xdotool
+    locales fonts-ipafont-gothic imagemagick
+    python3 python3-werkzeug python3-pytest curl
+)
+
+need_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "bootstrap: adding the i386 architecture"
+    as_root dpkg --add-architecture i386
+    need_update=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed'; then
+        missing+=("$p")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "bootstrap: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    as_root apt-get update -qq
+    as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+elif [ $need_update -eq 1 ]; then
+    as_root apt-get update -qq
+fi
+
+# GetACP() under Wine follows the locale: ja_JP.UTF-8 makes it 932 (Shift-JIS).
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+    echo "bootstrap: generating the ja_JP.UTF-8 locale"
+    as_root sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+    as_root locale-gen >/dev/null
+fi
+
+"$root/scripts/prepare-prefix.sh" "$build_dir"

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Creates the project's private Wine prefix (never the user's ~/.wine) and configures it:
+#  - the uploader reports Windows 98: Wine's DdeImpersonateClient is a stub that always
+#    fails, so on an NT version the DDE callback would never reach an item handler;
+#  - the dialogs' font "ＭＳ Ｐゴシック" is replaced by IPA P Gothic so Japanese renders.
+#
+#   scripts/prepare-prefix.sh [build-dir]
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=$(realpath -m "${1:-$root/build}")
+# shellcheck source=wine-env.sh
+source "$root/scripts/wine-env.sh" "$build_dir"
+
+setup_version=1
+marker="$WINEPREFIX/.vistora-setup"
+if [ -f "$marker" ] && [ "$(cat "$marker")" = "$setup_version" ]; then
+    exit 0
+fi
+
+echo "bootstrap: preparing the Wine prefix $WINEPREFIX"
+mkdir -p "$build_dir"
+wineboot -i >/dev/null 2>&1 || true
+wine reg add 'HKCU\Software\Wine\AppDefaults\VistoraUploader.exe' /v Version /d win98 /f >/dev/null
+wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d 'IPAPGothic' /f >/dev/null
+wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /d 'IPAGothic' /f >/dev/null
+wineserver -w
+echo "$setup_version" >"$marker"

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# The whole test suite: installs, builds, then runs every test through ctest under Wine.
+#   scripts/test.sh [extra ctest arguments...]
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir="$root/build"
+
+"$root/scripts/build.sh" "$build_dir"
+"$root/scripts/with-wine.sh" --build-dir "$build_dir" \
+    ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" "$@"

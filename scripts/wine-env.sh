@@ -1,0 +1,14 @@
+# Sourced by the other scripts: the environment of every Wine run of this project.
+#   source scripts/wine-env.sh [build-dir]
+_vistora_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+VISTORA_BUILD_DIR=$(realpath -m "${1:-${VISTORA_BUILD_DIR:-$_vistora_root/build}}")
+export VISTORA_BUILD_DIR
+export WINEPREFIX="$VISTORA_BUILD_DIR/wineprefix"
+# No Mono or Gecko installer prompts.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG="${WINEDEBUG:--all}"
+# Shift-JIS as the ANSI code page, as on the Japanese systems the uploader serves.
+export LANG=ja_JP.UTF-8
+export LC_ALL=ja_JP.UTF-8
+# A preconfigured WinINet session would take these and leave loopback.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY

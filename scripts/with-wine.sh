@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs one command with a private Xvfb display and one wineserver kept alive for the
+# whole run, then stops both (only the processes started here).
+#
+#   scripts/with-wine.sh [--build-dir DIR] command [args...]
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir="$root/build"
+if [ "${1:-}" = "--build-dir" ]; then
+    build_dir=$2
+    shift 2
+fi
+# shellcheck source=wine-env.sh
+source "$root/scripts/wine-env.sh" "$build_dir"
+
+display_file=$(mktemp)
+xvfb_pid=
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    rm -f "$display_file"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
+    sleep 0.05
+done
+if [ ! -s "$display_file" ]; then
+    echo "with-wine: Xvfb did not start" >&2
+    exit 1
+fi
+export DISPLAY=":$(head -n1 "$display_file")"
+
+wineserver -p
+# Start Wine's own background processes now, detached from our output: started later by
+# a test, they would inherit its stdout pipe and keep the reader waiting for the end.
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+set +e
+"$@"
+status=$?
+set -e
+exit $status

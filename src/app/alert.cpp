@@ -1,0 +1,5 @@
+#include "app/main_window.h"
+
+void ShowAlert(const char* text) {
+    MessageBoxA(nullptr, text, "警告", MB_OK);
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Process-wide values of the application shell. They belong to the UI thread.
+
+#include <windows.h>
+
+// Files the host announced on the command line; 0 or less means no count was given.
+extern int ExpectedFileCount;
+// The program's directory, ending in a backslash.
+extern char ModuleDirectory[MAX_PATH];
+
+extern HINSTANCE AppInstance;
+extern HWND MainWindow;
+
+// The main window's child controls.
+extern HWND Backdrop;
+extern HWND StatusLabel;
+extern HWND OverallBar;
+extern HWND TransferBar;
+extern HWND QueueList;
+extern HWND UploadButton;

@@ -1,0 +1,28 @@
+#pragma once
+// The main window: its procedure and one handler per message.
+
+#include <windows.h>
+
+// Completion messages of the login and upload jobs; lParam carries the JobResult.
+constexpr UINT WM_LOGIN_DONE = WM_APP + 1;
+constexpr UINT WM_UPLOAD_DONE = WM_APP + 2;
+
+// Command of the hidden upload button, also posted by the DDE "upload" execute.
+constexpr int UploadCommandId = 1001;
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+LRESULT OnCreate(HWND window, LPARAM lParam);
+void OnSize(HWND window, WPARAM wParam, LPARAM lParam);
+void OnClose(HWND window);
+void OnDestroy(HWND window);
+LRESULT OnCommand(HWND window, int id, int code, LPARAM lParam);
+
+// Commands 1001 and 40004: starts a run unless one is going on.
+void StartUploadRun(HWND window);
+
+// The program's plain alert: no owner, caption "警告", OK only.
+void ShowAlert(const char* text);
+
+void ShowAboutBox(HWND owner);
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,110 @@
+#include "app/startup.h"
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "resources/resource_ids.h"
+#include "util/bounded_text.h"
+#include "util/paths.h"
+
+#include <commctrl.h>
+#include <cstdlib>
+
+int ParseExpectedFileCount(int argc, char** argv) {
+    if (argc < 2 || argv == nullptr || argv[1] == nullptr)
+        return 0;
+    return std::atoi(argv[1]);
+}
+
+int ComputeModuleDirectory(HINSTANCE instance, char (&destination)[MAX_PATH]) {
+    char path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameA(instance, path, sizeof path);
+    // A path that filled the whole buffer was cut; its directory part is not trustworthy.
+    if (length == 0 || length >= sizeof path)
+        path[0] = '\0';
+    CutAfterLastBackslash(path);
+    CopyText(destination, path);
+    return destination[0] != '\0' ? 0 : -1;
+}
+
+namespace {
+
+bool AnotherCopyRuns() {
+    // The handle stays open for the life of the process: it is the lock.
+    CreateMutexA(nullptr, TRUE, InstanceMutexName);
+    return GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+} // namespace
+
+void RegisterMainWindowClass(HINSTANCE instance, const char* className) {
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(nullptr, IDI_WINLOGO);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = className;
+    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
+    RegisterClassExA(&windowClass);
+}
+
+HWND CreateMainWindow(HINSTANCE instance, const char* className, const char* title) {
+    return CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                           400, 300, nullptr, nullptr, instance, nullptr);
+}
+
+namespace {
+
+int RunMessageLoop(HACCEL accelerators) {
+    MSG message;
+    for (;;) {
+        BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0)
+            return static_cast<int>(message.wParam);
+        // An error here (an invalid window handle, say) would repeat forever.
+        if (got == -1)
+            return 1;
+        // Translated for the main window, whichever child has the focus, so that the
+        // About accelerators work while the list is focused too.
+        HWND target = MainWindow != nullptr ? MainWindow : message.hwnd;
+        if (accelerators == nullptr || !TranslateAcceleratorA(target, accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+}
+
+} // namespace
+
+int RunUploader(HINSTANCE instance, int showCommand) {
+    if (AnotherCopyRuns())
+        return 0;
+
+    ExpectedFileCount = ParseExpectedFileCount(__argc, __argv);
+    ComputeModuleDirectory(instance, ModuleDirectory);
+    // Before the window exists: creating it loads the settings, whose first candidate
+    // file lies in the current directory.
+    CaptureCurrentDirectory();
+
+    INITCOMMONCONTROLSEX controls = {8, 0x0FFF};
+    InitCommonControlsEx(&controls);
+
+    char title[100] = {};
+    char className[100] = {};
+    LoadStringA(instance, IDS_APP_TITLE, title, sizeof title);
+    LoadStringA(instance, IDS_WINDOW_CLASS, className, sizeof className);
+    RegisterMainWindowClass(instance, className);
+
+    HWND window = CreateMainWindow(instance, className, title);
+    if (window == nullptr)
+        return 0;
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    AppInstance = instance;
+    MainWindow = window;
+
+    HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
+    return RunMessageLoop(accelerators);
+}

@@ -1,0 +1,59 @@
+#include "queue/queue_snapshot.h"
+
+#include "app/app_state.h"
+#include "queue/upload_queue.h"
+#include "util/bounded_text.h"
+#include "util/paths.h"
+
+#include <commctrl.h>
+
+namespace {
+
+int FindRow(HWND list, int after, StatusCode code) {
+    LVFINDINFOA find = {};
+    find.flags = LVFI_PARAM;
+    find.lParam = code;
+    return static_cast<int>(
+        SendMessageA(list, LVM_FINDITEMA, after, reinterpret_cast<LPARAM>(&find)));
+}
+
+void CollectRows(HWND list, StatusCode code, std::vector<int>& rows) {
+    rows.clear();
+    // LVM_FINDITEM does not wrap, so the search ends after the last match.
+    for (int row = FindRow(list, -1, code); row != -1; row = FindRow(list, row, code))
+        rows.push_back(row);
+}
+
+} // namespace
+
+int QueueSnapshot::Collect() {
+    itemCount = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    CollectRows(list, Waiting, waiting);
+    CollectRows(list, Done, done);
+    firstUploading = FindRow(list, -1, Uploading);
+    return itemCount;
+}
+
+int ResolveNextFile(const QueueSnapshot& snapshot, std::size_t position, char* path,
+                    std::size_t pathSize) {
+    if (pathSize == 0)
+        return -1;
+    path[0] = '\0';
+    if (position >= snapshot.waiting.size())
+        return -1;
+    const int row = snapshot.waiting[position];
+
+    char name[MAX_PATH] = {};
+    LVITEMA item = {};
+    item.iSubItem = 1;
+    item.pszText = name;
+    item.cchTextMax = sizeof name;
+    SendMessageA(snapshot.list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+
+    // A path that does not fit is not cut: a cut path could name another file.
+    if (!FormatText(path, pathSize, "%stemp\\%s", ModuleDirectory, name)) {
+        path[0] = '\0';
+        return -1;
+    }
+    return PathExists(path) ? row : -1;
+}

@@ -1,0 +1,37 @@
+#include "settings/settings.h"
+
+#include "util/paths.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+std::string SettingsFileBesideProgram() {
+    return ProgramFileDirectory() + SettingsFileName;
+}
+
+std::string ChooseSettingsFile() {
+    std::string inCurrentDirectory = MakeAbsolutePath(SettingsFileName);
+    if (PathExists(inCurrentDirectory))
+        return inCurrentDirectory;
+    std::string besideProgram = SettingsFileBesideProgram();
+    if (PathExists(besideProgram))
+        return besideProgram;
+    return SettingsFileName;
+}
+
+int LoadSettings() {
+    const std::string file = ChooseSettingsFile();
+    const char* path = file.c_str();
+    GetPrivateProfileStringA(SettingsSection, "LoginUrl", DefaultLoginUrl(), Settings.LoginUrl,
+                             sizeof Settings.LoginUrl, path);
+    GetPrivateProfileStringA(SettingsSection, "UploadUrl", DefaultUploadUrl(), Settings.UploadUrl,
+                             sizeof Settings.UploadUrl, path);
+    GetPrivateProfileStringA(SettingsSection, "LoginName", "", Settings.LoginName,
+                             sizeof Settings.LoginName, path);
+    GetPrivateProfileStringA(SettingsSection, "Password", "", Settings.Password,
+                             sizeof Settings.Password, path);
+    std::memset(Settings.SessionId, 0, sizeof Settings.SessionId);
+    SplitUrls();
+    return 0;
+}

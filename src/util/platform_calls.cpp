@@ -1,0 +1,22 @@
+#include "util/platform_calls.h"
+
+#include <process.h>
+
+namespace {
+
+PlatformCalls RealCalls() {
+    return PlatformCalls{::GetVersion, ::DdeImpersonateClient, ::RevertToSelf, ::GetAsyncKeyState,
+                         ::_beginthreadex};
+}
+
+PlatformCalls calls = RealCalls();
+
+} // namespace
+
+PlatformCalls& Platform() {
+    return calls;
+}
+
+void ResetPlatformCalls() {
+    calls = RealCalls();
+}

@@ -1,0 +1,195 @@
+#include "app/app_state.h"
+#include "app/layout.h"
+#include "app/main_window.h"
+#include "queue/upload_queue.h"
+#include "resources/resource_ids.h"
+#include "support/dialog_answerer.h"
+#include "support/main_window_fixture.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+namespace {
+
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string TextOf(HWND window) {
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+struct Column {
+    std::string heading;
+    int width;
+    int format;
+    int subItem;
+    bool exists;
+};
+
+Column ColumnAt(HWND list, int index) {
+    char heading[64] = {};
+    LVCOLUMNA column = {};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.pszText = heading;
+    column.cchTextMax = sizeof heading;
+    bool exists = SendMessageA(list, LVM_GETCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
+    return {heading, column.cx, column.fmt & LVCFMT_JUSTIFYMASK, column.iSubItem, exists};
+}
+
+void ExpectPlaced(HWND control, const ControlRect& expected) {
+    RECT r = ChildRect(control);
+    EXPECT_EQ(r.left, expected.x);
+    EXPECT_EQ(r.top, expected.y);
+    EXPECT_EQ(r.right - r.left, expected.width);
+    EXPECT_EQ(r.bottom - r.top, expected.height);
+}
+
+using MainWindowTest = MainWindowFixture;
+
+// PBM_GETBARCOLOR, declared by the headers only for newer Windows versions.
+constexpr UINT ProgressGetBarColour = WM_USER + 15;
+
+} // namespace
+
+TEST_F(MainWindowTest, CreatesTheSixControlsWithTheirClassesIdsAndTexts) {
+    struct Expected {
+        HWND control;
+        const char* className;
+        int id;
+        DWORD style;
+        const char* text;
+    };
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+    const Expected expected[] = {
+        {Backdrop, "Static", 1002, child, ""},
+        {StatusLabel, "Static", 1004, child, "未ログイン"},
+        {OverallBar, "msctls_progress32", 1005, child | PBS_SMOOTH, ""},
+        {TransferBar, "msctls_progress32", 1003, child | PBS_SMOOTH, ""},
+        {QueueList, "SysListView32", 1003, child | LVS_REPORT, ""},
+        {UploadButton, "Button", 1001, child, "アップロード"},
+    };
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.className);
+        ASSERT_NE(e.control, nullptr);
+        EXPECT_EQ(GetParent(e.control), window);
+        EXPECT_STRCASEEQ(ClassOf(e.control).c_str(), e.className);
+        EXPECT_EQ(GetDlgCtrlID(e.control), e.id);
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(e.control, GWL_STYLE)) & e.style, e.style);
+        EXPECT_EQ(TextOf(e.control), e.text);
+    }
+    EXPECT_TRUE(IsWindowEnabled(UploadButton));
+}
+
+TEST_F(MainWindowTest, ListShowsStatusAndFileNameColumns) {
+    Column status = ColumnAt(QueueList, 0);
+    ASSERT_TRUE(status.exists);
+    EXPECT_EQ(status.heading, "状態");
+    EXPECT_EQ(status.width, 60);
+    EXPECT_EQ(status.subItem, 0);
+
+    Column name = ColumnAt(QueueList, 1);
+    ASSERT_TRUE(name.exists);
+    EXPECT_EQ(name.heading, "ファイル名");
+    EXPECT_EQ(name.width, 280);
+    EXPECT_EQ(name.format, LVCFMT_LEFT);
+    EXPECT_EQ(name.subItem, 1);
+
+    EXPECT_FALSE(ColumnAt(QueueList, 2).exists);
+}
+
+TEST_F(MainWindowTest, ResizingLaysTheControlsOutAndPaintsTheOverallBarGreen) {
+    for (SIZE size : {SIZE{400, 300}, SIZE{640, 480}, SIZE{250, 120}}) {
+        SCOPED_TRACE(size.cx);
+        SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+        RECT client;
+        GetClientRect(window, &client);
+        MainLayout layout =
+            ComputeLayout(client.right, client.bottom, GetSystemMetrics(SM_CYMENUSIZE));
+        ExpectPlaced(Backdrop, layout.backdrop);
+        ExpectPlaced(StatusLabel, layout.statusLabel);
+        ExpectPlaced(TransferBar, layout.transferBar);
+        ExpectPlaced(OverallBar, layout.overallBar);
+        ExpectPlaced(QueueList, layout.queueList);
+        ExpectPlaced(UploadButton, layout.uploadButton);
+    }
+    EXPECT_EQ(SendMessageA(OverallBar, ProgressGetBarColour, 0, 0), 0x0000FF00);
+}
+
+TEST_F(MainWindowTest, AWindowLowerThanTheMenuStillGetsAZeroSizedButton) {
+    const int menu = GetSystemMetrics(SM_CYMENUSIZE);
+    SendMessageA(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(150, menu / 3));
+    RECT button = ChildRect(UploadButton);
+    EXPECT_EQ(button.right - button.left, 0);
+    EXPECT_EQ(button.bottom - button.top, 0);
+    EXPECT_EQ(button.top, menu / 3 - menu);
+}
+
+TEST_F(MainWindowTest, ClosingWithAnEmptyListDestroysWithoutAsking) {
+    DialogAnswerer answerer("注意", IDNO);
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(answerer.Answered());
+}
+
+TEST_F(MainWindowTest, ClosingWithOnlyFinishedRowsDestroysWithoutAsking) {
+    AddFile(QueueList, "a.jpg");
+    SetStatus(QueueList, 0, Done);
+    DialogAnswerer answerer("注意", IDNO);
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(answerer.Answered());
+}
+
+TEST_F(MainWindowTest, ClosingWithAWaitingRowAsksAndNoKeepsTheWindow) {
+    AddFile(QueueList, "a.jpg");
+    {
+        DialogAnswerer answerer("注意", IDNO);
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(answerer.Answered());
+        EXPECT_EQ(answerer.Text(), "まだ待機ファイルが残っています。アップロードを中断しますか？");
+    }
+    EXPECT_TRUE(IsWindow(window));
+    DialogAnswerer answerer("注意", IDYES);
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(answerer.Answered());
+    EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(MainWindowTest, ClosingWhileARowUploadsAsksEvenWithoutWaitingRows) {
+    AddFile(QueueList, "a.jpg");
+    SetStatus(QueueList, 0, Uploading);
+    DialogAnswerer answerer("注意", IDNO);
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(answerer.Answered());
+    EXPECT_TRUE(IsWindow(window));
+}
+
+TEST_F(MainWindowTest, ExitCommandDestroysAtOnceWithoutTheQuestion) {
+    AddFile(QueueList, "a.jpg");
+    DialogAnswerer answerer("注意", IDNO);
+    SendMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(answerer.Answered());
+}
+
+TEST_F(MainWindowTest, DestroyingPostsTheQuitMessageAfterItsPause) {
+    DWORD start = GetTickCount();
+    DestroyWindow(window);
+    EXPECT_GE(GetTickCount() - start, 900u);
+    MSG message;
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 0u);
+}
+
+TEST_F(MainWindowTest, AboutCommandRunsTheAboutBoxModally) {
+    DialogAnswerer answerer("About", IDOK);
+    SendMessageA(window, WM_COMMAND, IDM_ABOUT, 0);
+    EXPECT_TRUE(answerer.Answered());
+    EXPECT_TRUE(IsWindow(window));
+}

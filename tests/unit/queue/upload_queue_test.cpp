@@ -1,0 +1,171 @@
+#include "app/app_state.h"
+#include "queue/queue_snapshot.h"
+#include "queue/upload_queue.h"
+#include "util/bounded_text.h"
+
+#include <commctrl.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+namespace {
+
+class UploadQueueTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&controls);
+        list = CreateWindowExA(0, WC_LISTVIEWA, "", WS_POPUP | LVS_REPORT, 0, 0, 300, 200, nullptr,
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(list, nullptr);
+        LVCOLUMNA column = {};
+        column.mask = LVCF_WIDTH | LVCF_SUBITEM;
+        column.cx = 60;
+        SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
+        column.iSubItem = 1;
+        SendMessageA(list, LVM_INSERTCOLUMNA, 2, reinterpret_cast<LPARAM>(&column));
+
+        std::memcpy(savedDirectory_, ModuleDirectory, sizeof ModuleDirectory);
+        char temp[MAX_PATH] = {};
+        GetTempPathA(sizeof temp, temp);
+        folder_ = std::string(temp) + "vistora_queue_test\\";
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        CreateDirectoryA((folder_ + "temp").c_str(), nullptr);
+        CopyText(ModuleDirectory, folder_.c_str());
+    }
+    void TearDown() override {
+        DestroyWindow(list);
+        std::memcpy(ModuleDirectory, savedDirectory_, sizeof ModuleDirectory);
+    }
+
+    std::string Cell(int row, int column) {
+        char text[MAX_PATH] = {};
+        LVITEMA item = {};
+        item.iSubItem = column;
+        item.pszText = text;
+        item.cchTextMax = sizeof text;
+        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+        return text;
+    }
+    LPARAM Param(int row) {
+        LVITEMA item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        return item.lParam;
+    }
+    void CreateTempFile(const std::string& name) {
+        std::ofstream(folder_ + "temp\\" + name) << "data";
+    }
+
+    HWND list = nullptr;
+    std::string folder_;
+
+  private:
+    char savedDirectory_[MAX_PATH];
+};
+
+} // namespace
+
+TEST_F(UploadQueueTest, AddFileAppendsWaitingRowsWithoutAnyCheck) {
+    AddFile(list, "a.jpg");
+    AddFile(list, "a.jpg");
+    AddFile(list, "");
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(Cell(row, 0), "待機");
+        EXPECT_EQ(Param(row), Waiting);
+    }
+    EXPECT_EQ(Cell(0, 1), "a.jpg");
+    EXPECT_EQ(Cell(1, 1), "a.jpg");
+    EXPECT_EQ(Cell(2, 1), "");
+}
+
+TEST_F(UploadQueueTest, SetStatusChangesTextAndCodeTogether) {
+    AddFile(list, "a.jpg");
+    const char* texts[] = {"完了", "アップ中", "待機", "ファイル無し", "アクセスエラー"};
+    for (int code = 0; code < StatusCodeCount; ++code) {
+        EXPECT_EQ(SetStatus(list, 0, static_cast<StatusCode>(code)), 0);
+        EXPECT_EQ(Cell(0, 0), texts[code]);
+        EXPECT_EQ(Param(0), code);
+        EXPECT_LT(std::strlen(StatusTexts[code]), static_cast<size_t>(StatusTextSize));
+    }
+    EXPECT_EQ(Cell(0, 1), "a.jpg");
+}
+
+TEST_F(UploadQueueTest, CollectOfAnEmptyList) {
+    QueueSnapshot snapshot(list);
+    EXPECT_EQ(snapshot.Collect(), 0);
+    EXPECT_TRUE(snapshot.waiting.empty());
+    EXPECT_TRUE(snapshot.done.empty());
+    EXPECT_EQ(snapshot.firstUploading, -1);
+}
+
+TEST_F(UploadQueueTest, CollectSortsRowsByStatusInRowOrder) {
+    for (const char* name : {"0", "1", "2", "3", "4", "5"})
+        AddFile(list, name);
+    SetStatus(list, 1, Done);
+    SetStatus(list, 2, Uploading);
+    SetStatus(list, 4, Done);
+    SetStatus(list, 5, Uploading);
+    QueueSnapshot snapshot(list);
+    EXPECT_EQ(snapshot.Collect(), 6);
+    EXPECT_EQ(snapshot.waiting, (std::vector<int>{0, 3}));
+    EXPECT_EQ(snapshot.done, (std::vector<int>{1, 4}));
+    EXPECT_EQ(snapshot.firstUploading, 2);
+}
+
+TEST_F(UploadQueueTest, ResolveNextFileTakesTheFirstWaitingRowInTheTempFolder) {
+    CreateTempFile("b.jpg");
+    AddFile(list, "a.jpg");
+    AddFile(list, "b.jpg");
+    SetStatus(list, 0, Done);
+    QueueSnapshot snapshot(list);
+    snapshot.Collect();
+    char path[MAX_PATH];
+    EXPECT_EQ(ResolveNextFile(snapshot, 0, path, sizeof path), 1);
+    EXPECT_EQ(std::string(path), folder_ + "temp\\b.jpg");
+    EXPECT_EQ(ResolveNextFile(snapshot, 1, path, sizeof path), -1);
+}
+
+TEST_F(UploadQueueTest, AFailedRowIsFirstInLineAgain) {
+    CreateTempFile("a.jpg");
+    CreateTempFile("b.jpg");
+    AddFile(list, "a.jpg");
+    AddFile(list, "b.jpg");
+    SetStatus(list, 0, Uploading);
+    SetStatus(list, 0, Waiting);
+    QueueSnapshot snapshot(list);
+    snapshot.Collect();
+    char path[MAX_PATH];
+    EXPECT_EQ(ResolveNextFile(snapshot, 0, path, sizeof path), 0);
+}
+
+TEST_F(UploadQueueTest, AMissingFileResolvesToMinusOneWithTheComposedPath) {
+    AddFile(list, "gone.jpg");
+    AddFile(list, "D:\\pics\\a.jpg");
+    QueueSnapshot snapshot(list);
+    snapshot.Collect();
+    char path[MAX_PATH];
+    EXPECT_EQ(ResolveNextFile(snapshot, 0, path, sizeof path), -1);
+    EXPECT_EQ(std::string(path), folder_ + "temp\\gone.jpg");
+    EXPECT_EQ(ResolveNextFile(snapshot, 1, path, sizeof path), -1);
+    EXPECT_EQ(std::string(path), folder_ + "temp\\D:\\pics\\a.jpg");
+}
+
+TEST_F(UploadQueueTest, APathLongerThanTheBufferCountsAsMissingAndIsNotCut) {
+    // The folder's name plus "temp\" plus a 259-byte name exceeds 260 bytes.
+    std::string name(259, 'n');
+    AddFile(list, name.c_str());
+    QueueSnapshot snapshot(list);
+    snapshot.Collect();
+    char path[MAX_PATH + 8];
+    std::memset(path, 'x', sizeof path);
+    EXPECT_EQ(ResolveNextFile(snapshot, 0, path, MAX_PATH), -1);
+    EXPECT_STREQ(path, "");
+    EXPECT_EQ(path[MAX_PATH], 'x');
+}

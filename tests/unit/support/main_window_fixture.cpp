@@ -1,0 +1,48 @@
+#include "support/main_window_fixture.h"
+
+#include "app/app_state.h"
+#include "app/startup.h"
+
+void MainWindowFixture::SetUp() {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    RegisterMainWindowClass(instance, "TAVIKVISTORAUPLOAD");
+    window = CreateMainWindow(instance, "TAVIKVISTORAUPLOAD", "TavikVistoraUploader");
+    ASSERT_NE(window, nullptr);
+    AppInstance = instance;
+    MainWindow = window;
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+}
+
+void MainWindowFixture::TearDown() {
+    DestroyMainWindow();
+}
+
+void MainWindowFixture::DestroyMainWindow() {
+    if (window != nullptr && IsWindow(window))
+        DestroyWindow(window);
+    window = nullptr;
+    MainWindow = nullptr;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+RECT ChildRect(HWND child) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+void PumpMessages(DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(10);
+    }
+}

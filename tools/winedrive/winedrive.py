@@ -1,0 +1,247 @@
+"""Drives the project's Windows programs under Wine and looks at them from outside.
+
+Used by the end-to-end tests and the demo. Expects the environment that
+scripts/with-wine.sh sets up (WINEPREFIX, DISPLAY, a running wineserver).
+"""
+from __future__ import annotations
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("VISTORA_BUILD_DIR", ROOT / "build"))
+BIN = Path(os.environ.get("VISTORA_BIN", BUILD / "bin"))
+
+UPLOADER_EXE = "VistoraUploader.exe"
+WINDOW_CLASS = "TAVIKVISTORAUPLOAD"
+WINDOW_TITLE = "TavikVistoraUploader"
+
+WM_CLOSE = 0x0010
+WM_COMMAND = 0x0111
+
+
+def windows_path(path: Path | str) -> str:
+    """The Wine (Z: drive) name of a Linux path."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def decode(hex_text: str) -> str:
+    """Text that UiProbe printed as hex of its code page 932 bytes."""
+    return bytes.fromhex(hex_text).decode("cp932")
+
+
+def wine_env(extra: dict | None = None) -> dict:
+    env = dict(os.environ)
+    env.setdefault("WINEPREFIX", str(BUILD / "wineprefix"))
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    env.setdefault("WINEDEBUG", "-all")
+    env["LANG"] = env["LC_ALL"] = "ja_JP.UTF-8"
+    for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
+        env.pop(proxy, None)
+    if extra:
+        env.update(extra)
+    return env
+
+
+def run_windows(program: Path | str, *args, timeout: float = 60, **kwargs) -> subprocess.CompletedProcess:
+    """Runs a Windows console program to its end and captures its output as bytes."""
+    return subprocess.run(["wine", str(program), *map(str, args)], env=wine_env(),
+                          capture_output=True, timeout=timeout, **kwargs)
+
+
+# --- UiProbe -------------------------------------------------------------------------
+
+def probe(*args, timeout: float = 30):
+    result = run_windows(BIN / "UiProbe.exe", *args, timeout=timeout)
+    out = result.stdout.decode("ascii", "replace").strip()
+    return result.returncode, (json.loads(out) if out else None)
+
+
+def _decode_texts(value):
+    if isinstance(value, dict):
+        return {k: (decode(v) if k in ("text", "title") and isinstance(v, str) else _decode_texts(v))
+                for k, v in value.items()}
+    if isinstance(value, list):
+        return [_decode_texts(v) for v in value]
+    return value
+
+
+def find_window(class_name: str = WINDOW_CLASS, title: str = WINDOW_TITLE,
+                timeout: float = 0) -> dict | None:
+    _, found = probe("find", class_name, title, int(timeout * 1000), timeout=timeout + 30)
+    return _decode_texts(found) if found and found.get("found") else None
+
+
+def children(hwnd: int) -> list[dict]:
+    return _decode_texts(probe("children", hwnd)[1])
+
+
+def list_view(hwnd: int) -> dict:
+    data = probe("listview", hwnd)[1]
+    return {
+        "columns": _decode_texts(data["columns"]),
+        "rows": [{"param": r["param"], "cells": [decode(c) for c in r["cells"]]} for r in data["rows"]],
+    }
+
+
+def dialogs(pid: int = 0) -> list[dict]:
+    return _decode_texts(probe("dialogs", pid)[1])
+
+
+def message_text(dialog: dict) -> str:
+    """The message of a message box: its static control 0xFFFF."""
+    for control in dialog["controls"]:
+        if control["id"] == 0xFFFF:
+            return control["text"]
+    return ""
+
+
+def wait_for_dialog(pid: int, title: str | None = None, timeout: float = 20) -> dict:
+    deadline = time.monotonic() + timeout
+    while True:
+        for d in dialogs(pid):
+            if title is None or d["title"] == title:
+                return d
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"no dialog {title!r} of process {pid} within {timeout} s")
+        time.sleep(0.1)
+
+
+def click(dialog_hwnd: int, button_id: int) -> None:
+    probe("click", dialog_hwnd, button_id)
+
+
+def post(hwnd: int, message: int, wparam: int = 0, lparam: int = 0) -> bool:
+    return probe("post", hwnd, message, wparam, lparam)[0] == 0
+
+
+def send(hwnd: int, message: int, wparam: int = 0, lparam: int = 0) -> int:
+    return probe("send", hwnd, message, wparam, lparam)[1]["result"]
+
+
+def wait_gone(hwnd: int, timeout: float = 20) -> bool:
+    return probe("wait-gone", hwnd, int(timeout * 1000), timeout=timeout + 30)[0] == 0
+
+
+# --- The uploader ----------------------------------------------------------------------
+
+@dataclass
+class Install:
+    """A private copy of the uploader in a folder of its own, with its temp folder."""
+    folder: Path
+
+    def __post_init__(self):
+        self.folder.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(BIN / UPLOADER_EXE, self.exe)
+        self.temp.mkdir(exist_ok=True)
+
+    @property
+    def exe(self) -> Path:
+        return self.folder / UPLOADER_EXE
+
+    @property
+    def temp(self) -> Path:
+        return self.folder / "temp"
+
+    @property
+    def ini(self) -> Path:
+        return self.folder / "Vistora.ini"
+
+    def write_ini(self, **keys: str) -> None:
+        lines = ["[WebAlbum]"] + [f"{k}={v}" for k, v in keys.items()]
+        self.ini.write_bytes(("\r\n".join(lines) + "\r\n").encode("cp932"))
+
+
+DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"$')
+
+
+def _unescape_debug(text: str) -> bytes:
+    """Wine prints debug strings C-escaped; returns the original bytes."""
+    out = bytearray()
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c != "\\":
+            out += c.encode("latin-1", "replace")
+            i += 1
+            continue
+        nxt = text[i + 1]
+        simple = {"n": b"\n", "r": b"\r", "t": b"\t", "\\": b"\\", '"': b'"'}
+        if nxt in simple:
+            out += simple[nxt]
+            i += 2
+        elif nxt == "x":
+            out.append(int(text[i + 2:i + 4], 16))
+            i += 4
+        elif nxt.isdigit():
+            j = i + 1
+            while j < len(text) and j < i + 4 and text[j] in "01234567":
+                j += 1
+            out.append(int(text[i + 1:j], 8))
+            i = j
+        else:
+            out += nxt.encode("latin-1", "replace")
+            i += 2
+    return bytes(out)
+
+
+class Uploader:
+    """One run of the uploader under Wine, with its debugger output captured."""
+
+    def __init__(self, install: Install, *args, cwd: Path | None = None):
+        self.install = install
+        self.args = [str(a) for a in args]
+        log_base = install.folder / f"run-{time.monotonic_ns()}"
+        self.stdout_path = log_base.with_suffix(".out")
+        self.stderr_path = log_base.with_suffix(".err")
+        env = wine_env({"WINEDEBUG": "-all,warn+debugstr"})
+        with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
+            self.process = subprocess.Popen(["wine", str(install.exe), *self.args],
+                                            cwd=str(cwd or install.folder), env=env,
+                                            stdout=out, stderr=err, stdin=subprocess.DEVNULL)
+        self.started = time.monotonic()
+
+    @property
+    def pid(self) -> int:
+        window = self.main_window(timeout=0)
+        return window["pid"] if window else 0
+
+    def main_window(self, timeout: float = 20) -> dict | None:
+        return find_window(timeout=timeout)
+
+    def wait(self, timeout: float = 30) -> int:
+        return self.process.wait(timeout=timeout)
+
+    def running(self) -> bool:
+        return self.process.poll() is None
+
+    def kill(self) -> None:
+        if self.running():
+            self.process.kill()
+            self.process.wait(timeout=30)
+
+    def debug_lines(self) -> list[bytes]:
+        lines = []
+        for raw in self.stderr_path.read_bytes().decode("latin-1").splitlines():
+            m = DEBUG_LINE.search(raw)
+            if m:
+                lines.append(_unescape_debug(m.group(1)))
+        return lines
+
+
+def xdotool_key(window: dict, keys: str) -> None:
+    """Types keys into a top-level window through the X server, as a user would."""
+    title = window["text"]
+    found = subprocess.run(["xdotool", "search", "--name", f"^{re.escape(title)}$"],
+                           capture_output=True, text=True, timeout=10)
+    x_ids = found.stdout.split()
+    if not x_ids:
+        raise RuntimeError(f"no X window titled {title!r}")
+    subprocess.run(["xdotool", "windowfocus", "--sync", x_ids[0]], check=True, timeout=10)
+    subprocess.run(["xdotool", "key", "--clearmodifiers", keys], check=True, timeout=10)
