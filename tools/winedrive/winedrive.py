@@ -10,6 +10,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -50,9 +51,21 @@ def wine_env(extra: dict | None = None) -> dict:
 
 
 def run_windows(program: Path | str, *args, timeout: float = 60, **kwargs) -> subprocess.CompletedProcess:
-    """Runs a Windows console program to its end and captures its output as bytes."""
-    return subprocess.run(["wine", str(program), *map(str, args)], env=wine_env(),
-                          capture_output=True, timeout=timeout, **kwargs)
+    """Runs a Windows console program to its end and captures its output as bytes.
+
+    The output goes through files, not pipes: a Windows process that the program starts
+    keeps Wine's Unix stderr (Wine's debug channel), and a pipe would stay open until that
+    process ends too.
+    """
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        completed = subprocess.run(["wine", str(program), *map(str, args)], env=wine_env(),
+                                   stdout=out, stderr=err, stdin=subprocess.DEVNULL,
+                                   timeout=timeout, **kwargs)
+        out.seek(0)
+        err.seek(0)
+        completed.stdout = out.read()
+        completed.stderr = err.read()
+        return completed
 
 
 # --- UiProbe -------------------------------------------------------------------------
@@ -245,3 +258,24 @@ def xdotool_key(window: dict, keys: str) -> None:
         raise RuntimeError(f"no X window titled {title!r}")
     subprocess.run(["xdotool", "windowfocus", "--sync", x_ids[0]], check=True, timeout=10)
     subprocess.run(["xdotool", "key", "--clearmodifiers", keys], check=True, timeout=10)
+
+
+# --- The host tool -----------------------------------------------------------------------
+
+def host_raw(*args, timeout: float = 60):
+    """One raw DDE transaction through VistoraHost; returns (exit code, parsed JSON)."""
+    result = run_windows(BIN / "VistoraHost.exe", "raw", *args, timeout=timeout)
+    out = result.stdout.decode("ascii", "replace").strip()
+    return result.returncode, (json.loads(out.splitlines()[-1]) if out else None)
+
+
+def host_handover(*args, timeout: float = 120) -> subprocess.CompletedProcess:
+    """The host tool's hand-over mode; output decoded from code page 932."""
+    result = run_windows(BIN / "VistoraHost.exe", "handover", *args, timeout=timeout)
+    result.stdout = result.stdout.decode("cp932", "replace")
+    result.stderr = result.stderr.decode("cp932", "replace")
+    return result
+
+
+def reply_bytes(answer: dict) -> bytes:
+    return bytes.fromhex(answer["hex"])

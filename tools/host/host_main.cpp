@@ -1,0 +1,50 @@
+// VistoraHost: a host application for the uploader, and the instrument for its DDE service.
+//
+//   VistoraHost handover [options] FILE...   hand files over and start the upload
+//   VistoraHost raw [options] ACTION ...     one DDE transaction, reply printed exactly
+//
+// Run without arguments for the full usage.
+#include "dde_client.h"
+#include "handover.h"
+#include "raw_mode.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char Usage[] =
+    "usage:\n"
+    "  VistoraHost handover [--exe PATH] [--count N | --no-count] [--login-data TEXT]\n"
+    "                       [--login-data-file PATH] [--no-upload] [--wait SECONDS]\n"
+    "                       [--timeout MS] [--start-timeout SECONDS] FILE...\n"
+    "      Copies the files into the uploader's temp folder, starts the uploader with the\n"
+    "      count unless it runs, pokes each name to Upload/Filename, optionally pokes\n"
+    "      LoginData (\\t in TEXT stands for a tab, \\n for a line feed) and executes\n"
+    "      \"upload\" on System. With --wait it waits for the uploader to end and reports\n"
+    "      the files still in temp.\n"
+    "      Exit codes: 0 done (all files gone with --wait), 1 files left in temp,\n"
+    "      2 usage, 3 service not running or not starting, 4 connection refused,\n"
+    "      5 a transaction was not acknowledged, 6 the wait timed out.\n"
+    "  VistoraHost raw [--context none|default|codepage=N,flags=N,security=N,impersonation=N]\n"
+    "                  [--timeout MS] [--format N] [--service NAME] ACTION ...\n"
+    "      connect TOPIC\n"
+    "      request TOPIC ITEM\n"
+    "      advstart TOPIC ITEM\n"
+    "      poke TOPIC ITEM (--text TEXT | --hex HEX | --file PATH)\n"
+    "      poke-many TOPIC ITEM NAME...\n"
+    "      execute TOPIC (--text TEXT | --hex HEX)\n"
+    "      wildcard\n"
+    "      Prints one JSON object: the transaction result and any reply as hex.\n"
+    "      --text sends the text with its terminating zero; --hex exactly the bytes.\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "handover") == 0)
+        return RunHandover(argc - 2, argv + 2);
+    if (argc >= 2 && std::strcmp(argv[1], "raw") == 0)
+        return RunRaw(argc - 2, argv + 2);
+    std::fputs(Usage, stderr);
+    return 2;
+}
