@@ -226,7 +226,13 @@ class Uploader:
         return window["pid"] if window else 0
 
     def main_window(self, timeout: float = 20) -> dict | None:
-        return find_window(timeout=timeout)
+        """The main window once it is shown (it exists a moment before that)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            window = find_window(timeout=max(0.0, deadline - time.monotonic()))
+            if window is None or window["visible"] or time.monotonic() > deadline:
+                return window
+            time.sleep(0.05)
 
     def wait(self, timeout: float = 30) -> int:
         return self.process.wait(timeout=timeout)
