@@ -1,0 +1,267 @@
+"""The local album service: a real HTTP server on loopback that the uploader
+logs in to and uploads photos to, with a journal of what it received and a
+script of faults to misbehave on purpose.
+
+In-process:
+
+    with AlbumService(accounts={"user@example.com": "secret"}, storage=path) as svc:
+        ...  # svc.login_url, svc.upload_url, svc.journal(), svc.set_faults(...)
+
+From a shell:
+
+    album_service.py --port 0 --storage DIR --account user@example.com:secret
+    album_service.py --parse-multipart FILE --content-type "multipart/form-data; boundary=..."
+"""
+
+import argparse
+import json
+import os
+import signal
+import sys
+import threading
+from pathlib import Path
+from typing import Dict, Iterable, List, Mapping, Optional, Union
+
+from werkzeug.serving import make_server
+
+from album_app import LOGIN_PATH, SINK_PATH, UPLOAD_PATH, AlbumApp
+from album_faults import Fault, FaultScript
+from album_state import Accounts, Journal, Sessions, Storage
+from album_wire import AlbumRequestHandler, parse_multipart
+
+__all__ = ["AlbumService", "Fault", "parse_multipart", "main"]
+
+HOST = "127.0.0.1"
+CONFIG_KEYS = {"port", "storage", "accounts", "journal", "port_file", "faults"}
+
+
+class AlbumService:
+    def __init__(
+        self,
+        accounts: Mapping[str, Union[str, bytes]],
+        storage: Union[str, Path],
+        port: int = 0,
+        journal_path: Union[str, Path, None] = None,
+        faults: Iterable[Union[Fault, dict]] = (),
+    ):
+        self._requested_port = port
+        self._accounts = Accounts(accounts)
+        self._sessions = Sessions()
+        self._storage = Storage(Path(storage))
+        self._journal = Journal(journal_path)
+        self._faults = FaultScript(faults)
+        self._app = AlbumApp(
+            self._accounts, self._sessions, self._storage, self._journal, self._faults
+        )
+        self._server = None
+        self._thread: Optional[threading.Thread] = None
+
+    # Lifecycle
+
+    def start(self) -> "AlbumService":
+        if self._server is not None:
+            raise RuntimeError("the service is already running")
+        self._storage.root.mkdir(parents=True, exist_ok=True)
+        self._server = make_server(
+            HOST,
+            self._requested_port,
+            self._app,
+            threaded=True,
+            request_handler=AlbumRequestHandler,
+        )
+        # A short poll keeps stop() quick; tests start and stop many services.
+        self._thread = threading.Thread(
+            target=self._server.serve_forever,
+            kwargs={"poll_interval": 0.05},
+            name=f"album-service-{self.port}",
+            daemon=True,
+        )
+        self._thread.start()
+        return self
+
+    def stop(self) -> None:
+        server, self._server = self._server, None
+        if server is None:
+            return
+        server.shutdown()
+        server.server_close()
+        self._thread.join()
+
+    def __enter__(self) -> "AlbumService":
+        return self.start() if self._server is None else self
+
+    def __exit__(self, *exc_info) -> None:
+        self.stop()
+
+    # Addresses
+
+    @property
+    def port(self) -> int:
+        if self._server is None:
+            raise RuntimeError("the service is not running")
+        return self._server.port
+
+    @property
+    def base_url(self) -> str:
+        return f"http://{HOST}:{self.port}"
+
+    @property
+    def login_url(self) -> str:
+        return self.base_url + LOGIN_PATH
+
+    @property
+    def upload_url(self) -> str:
+        return self.base_url + UPLOAD_PATH
+
+    @property
+    def sink_url(self) -> str:
+        return self.base_url + SINK_PATH
+
+    # State
+
+    @property
+    def storage(self) -> Path:
+        return self._storage.root
+
+    def journal(self) -> List[dict]:
+        return self._journal.entries()
+
+    def clear_journal(self) -> None:
+        self._journal.clear()
+
+    def sessions(self) -> Dict[str, str]:
+        return self._sessions.snapshot()
+
+    def account_dir(self, account: str) -> Path:
+        return self._storage.account_dir(account)
+
+    def stored_files(self, account: str) -> Dict[str, bytes]:
+        return self._storage.files(account)
+
+    def set_faults(self, faults: Iterable[Union[Fault, dict]]) -> None:
+        self._faults.replace(faults)
+
+    def add_fault(self, fault: Union[Fault, dict]) -> None:
+        self._faults.add(fault)
+
+    def clear_faults(self) -> None:
+        self._faults.clear()
+
+    def faults(self) -> List[Fault]:
+        return self._faults.faults()
+
+    def reset(self) -> None:
+        """Forgets the journal, the faults and the sessions; stored files stay."""
+        self._app.reset()
+
+
+# Command line
+
+
+def parse_args(argv: Optional[List[str]]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--config", type=Path, help="JSON file with port, storage, accounts, ...")
+    parser.add_argument("--port", type=int, help="port to listen on, 0 for any free one")
+    parser.add_argument("--storage", type=Path, help="folder for the uploaded photos")
+    parser.add_argument(
+        "--account",
+        action="append",
+        default=[],
+        metavar="EMAIL:PASSWORD",
+        help="an account (repeatable); the password is everything after the first colon",
+    )
+    parser.add_argument("--port-file", type=Path, help="file to write the chosen port to")
+    parser.add_argument("--journal", type=Path, help="JSON-lines file to append requests to")
+    parser.add_argument("--faults", type=Path, help="JSON file with a list of faults")
+    parser.add_argument("--parse-multipart", type=Path, metavar="FILE", help="parse FILE and exit")
+    parser.add_argument("--content-type", help="Content-Type of the --parse-multipart body")
+    return parser.parse_args(argv)
+
+
+def split_account(text: str):
+    email, colon, password = text.partition(":")
+    if not colon or not email:
+        raise ValueError(f"expected EMAIL:PASSWORD, got {text!r}")
+    return email, password
+
+
+def _relative_to(base: Path, value) -> Optional[Path]:
+    return None if value is None else base / Path(value)
+
+
+def load_settings(args: argparse.Namespace) -> dict:
+    """Service settings from the config file, overridden by the command line."""
+    settings: dict = {"port": 0, "accounts": {}, "faults": []}
+    if args.config:
+        config = json.loads(args.config.read_text(encoding="utf-8"))
+        unknown = sorted(set(config) - CONFIG_KEYS)
+        if unknown:
+            raise ValueError(f"unknown keys in {args.config}: {', '.join(unknown)}")
+        base = args.config.resolve().parent
+        settings["port"] = config.get("port", 0)
+        settings["accounts"] = dict(config.get("accounts", {}))
+        settings["faults"] = list(config.get("faults", []))
+        for key in ("storage", "journal", "port_file"):
+            settings[key] = _relative_to(base, config.get(key))
+    if args.port is not None:
+        settings["port"] = args.port
+    settings["accounts"].update(split_account(a) for a in args.account)
+    if args.faults:
+        settings["faults"] = json.loads(args.faults.read_text(encoding="utf-8"))
+    for key in ("storage", "journal", "port_file"):
+        if getattr(args, key):
+            settings[key] = getattr(args, key)
+    if not settings.get("storage"):
+        raise ValueError("no storage folder: give --storage or 'storage' in the config")
+    return settings
+
+
+def write_port_file(path: Path, port: int) -> None:
+    # Written whole and renamed, so a reader polling for it never sees it empty.
+    partial = path.with_name(path.name + ".partial")
+    partial.write_text(str(port), encoding="ascii")
+    os.replace(partial, path)
+
+
+def serve(settings: dict) -> int:
+    service = AlbumService(
+        accounts=settings["accounts"],
+        storage=settings["storage"],
+        port=settings["port"],
+        journal_path=settings.get("journal"),
+        faults=settings["faults"],
+    )
+    stopping = threading.Event()
+    for signum in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(signum, lambda *_: stopping.set())
+    with service:
+        if settings.get("port_file"):
+            write_port_file(settings["port_file"], service.port)
+        print(f"listening on {service.base_url}", flush=True)
+        stopping.wait()
+    return 0
+
+
+def print_multipart(path: Path, content_type: Optional[str]) -> int:
+    if not content_type:
+        raise ValueError("--parse-multipart needs --content-type")
+    parts = parse_multipart(path.read_bytes(), content_type)
+    for part in parts:
+        part["data"] = part["data"].hex()
+    print(json.dumps(parts, ensure_ascii=False, indent=2))
+    return 0
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    args = parse_args(argv)
+    try:
+        if args.parse_multipart:
+            return print_multipart(args.parse_multipart, args.content_type)
+        return serve(load_settings(args))
+    except (ValueError, OSError) as error:
+        print(f"album_service: {error}", file=sys.stderr)
+        return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main())
