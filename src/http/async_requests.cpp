@@ -1,0 +1,142 @@
+#include "http/client_errors.h"
+#include "http/http_client.h"
+#include "http/request_bodies.h"
+#include "util/bounded_text.h"
+
+#include <cstring>
+
+namespace {
+
+const char AcceptHeader[] = "Accept: */*\r\n";
+
+bool ValidEvent(HANDLE event) {
+    return event != nullptr && event != INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
+bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, RequestKind kind,
+                                  const char* referrer) {
+    // Each request gets a fresh event; the caller closed the previous one after its wait.
+    completionEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    bool started = false;
+    try {
+        switch (kind) {
+        case RequestKind::GetRequest:
+            started = AsyncGet(context, objectPath, referrer);
+            break;
+        case RequestKind::FormRequest:
+            started = AsyncPostForm(context, objectPath, referrer);
+            break;
+        case RequestKind::MultipartRequest:
+            started = AsyncPostMultipart(context, objectPath, referrer);
+            break;
+        default:
+            ReportClientFailure("SendRequest", "unknown request kind");
+            break;
+        }
+        if (started)
+            path = objectPath;
+    } catch (const char* message) {
+        ReportClientFailure("SendRequest", message);
+        started = false;
+    } catch (...) {
+        ReportClientFailure("SendRequest", ClientError::UnknownException);
+        started = false;
+    }
+    if (!started && requestHandle != nullptr) {
+        // In the asynchronous session this close is reported as one HANDLE_CLOSING.
+        InternetCloseHandle(requestHandle);
+        requestHandle = nullptr;
+    }
+    return started;
+}
+
+bool AsyncHttpClient::AsyncGet(DWORD_PTR context, const char* objectPath, const char* referrer) {
+    OpenRequest("GET", objectPath, referrer, RequestFlags(false), context);
+    AddRequestHeader(AcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+    SetRequestCookies(objectPath);
+    // The completion of the send is left to the caller's wait.
+    if (!HttpSendRequestA(requestHandle, nullptr, 0, nullptr, 0) &&
+        GetLastError() != ERROR_IO_PENDING)
+        throw ClientError::AsyncRequestFailed;
+    return true;
+}
+
+bool AsyncHttpClient::AsyncPostForm(DWORD_PTR context, const char* objectPath,
+                                    const char* referrer) {
+    OpenRequest("POST", objectPath, referrer, RequestFlags(true), context);
+    AddRequestHeader(AcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+    SetRequestCookies(objectPath);
+
+    FormBody body(*this, ClientError::SendFailed);
+    // One record per operation for the whole program: two clients never run the same
+    // asynchronous POST at once (one login job, one upload job).
+    static INTERNET_BUFFERSA record;
+    record = INTERNET_BUFFERSA{};
+    record.dwStructSize = sizeof record;
+    record.lpcszHeader = FormContentType;
+    record.dwHeadersLength = static_cast<DWORD>(std::strlen(FormContentType));
+    record.lpvBuffer = body.Data();
+    record.dwBufferLength = body.Length();
+    // Wine's WinINet takes Content-Length from dwBufferTotal and sends "0" when it is 0,
+    // so the service would read an empty body; Windows already sends the right length.
+    record.dwBufferTotal = body.Length();
+    SendBufferedPost(record, context);
+    return true;
+}
+
+bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPath,
+                                         const char* referrer) {
+    OpenRequest("POST", objectPath, referrer, RequestFlags(true), context);
+    AddRequestHeader(AcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+    AddRequestHeader(UploadContentType, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    SetRequestCookies(objectPath);
+
+    MultipartBody body(*this, UploadBoundary, ClientError::SendFailed);
+    char contentLength[1024];
+    FormatText(contentLength, sizeof contentLength, "Content-Length: %d\r\n",
+               static_cast<int>(body.Length()));
+    AddRequestHeader(contentLength, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+
+    static INTERNET_BUFFERSA record;
+    record = INTERNET_BUFFERSA{};
+    record.dwStructSize = sizeof record;
+    record.lpvBuffer = body.Data();
+    record.dwBufferLength = body.Length();
+    // See AsyncPostForm: without the total, Wine announces and sends an empty body.
+    record.dwBufferTotal = body.Length();
+    SendBufferedPost(record, context);
+    return true;
+}
+
+void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context) {
+    if (!HttpSendRequestExA(requestHandle, &record, nullptr, HSR_INITIATE, context) &&
+        GetLastError() != ERROR_IO_PENDING)
+        throw ClientError::SendFailed;
+    // The event is auto-reset: this wait consumes the completion of the send, and the
+    // completion of the end request below is left for the caller's wait.
+    if (!WaitForCompletion(0xFFFFFFFF))
+        throw ClientError::SendFailed;
+    const BOOL ended = HttpEndRequestA(requestHandle, nullptr, HSR_ASYNC | HSR_INITIATE, context);
+    if ((!ended && GetLastError() != ERROR_IO_PENDING) || asyncError != 0)
+        throw ClientError::SendFailed;
+}
+
+bool AsyncHttpClient::WaitForCompletion(DWORD timeout) {
+    if (!ValidEvent(completionEvent))
+        return true;
+    const DWORD tries = timeout == 0xFFFFFFFF ? 600 : timeout / 100;
+    const HANDLE events[] = {completionEvent, stopEvent};
+    const DWORD count = ValidEvent(stopEvent) ? 2 : 1;
+    for (DWORD i = 0; i < tries; ++i) {
+        // The completion wins when both are signalled. A failed or abandoned wait ends the
+        // wait as well as a signal does.
+        const DWORD waited = WaitForMultipleObjects(count, events, FALSE, 100);
+        if (waited == WAIT_OBJECT_0 + 1)
+            return false;
+        if (waited != WAIT_TIMEOUT)
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The failure messages of the HTTP client. Inside the client a failure is thrown as one
+// of these texts (a const char* with static lifetime); Connect, ConnectAsync (and Open
+// through it), SendRequest and ReadResponse catch it, write it to the debugger and
+// return false. Nothing but those bool results leaves the client.
+
+#include "http/http_types.h"
+
+#include <cstdint>
+
+namespace ClientError {
+inline constexpr char OpenInternetFailed[] = "open internet failed...";
+inline constexpr char ConnectFailed[] = "connect failed...";
+inline constexpr char UnknownException[] = "unknown exception...";
+inline constexpr char HandleNotOpened[] = "handle not opened...";
+inline constexpr char RequestFailed[] = "request failed...";
+inline constexpr char AdditionalHeaderFailed[] = "additional header failed...";
+inline constexpr char AddCookieFailed[] = "add cookie failed...";
+// The send, write, wait and end steps of the POST operations have always reported
+// their failure without the dots; the text is kept so that logs stay comparable.
+inline constexpr char SendFailed[] = "request failed";
+inline constexpr char AsyncRequestFailed[] = "asynchronized request failed...";
+inline constexpr char ConnectionFailed[] = "connection failed...";
+inline constexpr char ResponseFailed[] = "response failed...";
+} // namespace ClientError
+
+// Writes "<operation>: <message>\n" to the debugger.
+void ReportClientFailure(const char* operation, const char* message);
+
+// The same for a failed connect, with the target it aimed at.
+void ReportConnectFailure(const char* operation, const char* message, const char* host,
+                          std::int32_t port, Scheme scheme);

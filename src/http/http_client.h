@@ -1,0 +1,155 @@
+#pragma once
+// The HTTP client on WinINet that the login and upload jobs derive from.
+//
+// HttpClient holds the three WinINet handles, the connection target, the object path and
+// two ordered lists: the form fields of the next request and the cookies set before it.
+// AsyncHttpClient adds the asynchronous mode: a session opened with INTERNET_FLAG_ASYNC and
+// a status callback (status_callback.h), the result of the last completed operation and a
+// completion event. A job derives from AsyncHttpClient as its first base and passes itself
+// as the WinINet context value, so the callback reaches both through one pointer.
+//
+// The virtual operations keep their historical order in the table: the destructor,
+// Connect, PostMultipart, PostForm, Get; then AsyncPostMultipart, AsyncPostForm, AsyncGet.
+
+#include "http/http_types.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class HttpClient {
+  public:
+    HttpClient() = default;
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+    // Empties the field and cookie lists. Closes no WinINet handle: the owner calls
+    // CloseHandles before it lets the object go.
+    virtual ~HttpClient();
+
+    // Opens a synchronous session and a connection. Port 0 selects the scheme's default.
+    // Never throws; false when no connection was made.
+    virtual bool Connect(const char* host, std::int32_t port, const char* user,
+                         const char* password, Scheme scheme, const char* agent);
+    // The synchronous requests: true, or a thrown message text (client_errors.h).
+    virtual bool PostMultipart(const char* path, const char* referrer);
+    virtual bool PostForm(const char* path, const char* referrer);
+    virtual bool Get(const char* path, const char* referrer);
+
+    // Closes the request, connection and session handles, each only if set.
+    void CloseHandles();
+    void AddFormField(const char* name, const char* value, bool isFile);
+    void ClearFormFields();
+    void ClearCookies();
+
+    std::uint32_t FormBodyLength() const;
+    std::uint32_t BuildFormBody(char* buffer, std::uint32_t capacity) const;
+    std::string CookieUrl(const char* path) const;
+
+    // Reads up to size bytes of the response into buffer. True with bytesRead 0 at the end
+    // of the body. On failure the request handle is closed and false returned. Never throws.
+    // A read that WinINet could not finish at once fails, but Wine still completes it later;
+    // it then writes into the client itself, so the client must live until the request's
+    // HANDLE_CLOSING has arrived (the jobs' drain waits for it).
+    bool ReadResponse(char* buffer, std::int32_t size, DWORD& bytesRead);
+
+    // The multipart body (src/upload/multipart_body.cpp). The estimate is the room the
+    // parts may take: 8192 bytes per plain field, file size + 6144 per file field.
+    std::uint64_t EstimateBodySize() const;
+    // Allocates the body on the process heap into *body (which must hold null) and
+    // returns its length. 0 means no usable body: *body was not null (nothing allocated),
+    // the block could not be allocated (*body stays null), or a part did not fit (the
+    // block is left in *body for FreeMultipartBody).
+    std::uint32_t BuildMultipartBody(char** body, const char* boundary) const;
+    // Writes one part into dest, using at most room - 1 bytes (the last is kept for a
+    // terminator). Returns the part's length, or 0 when it does not fit.
+    std::size_t WriteFormPart(const FormField& field, char* dest, std::size_t room,
+                              const char* boundary) const;
+    BOOL FreeMultipartBody(char* body) const;
+
+    HINTERNET sessionHandle = nullptr;
+    HINTERNET connectionHandle = nullptr;
+    HINTERNET requestHandle = nullptr;
+    std::string host;
+    std::string user;
+    std::string password;
+    std::string path;
+    std::int32_t port = 0;
+    Scheme scheme = Scheme::Ftp;
+    std::vector<FormField> formFields;
+    std::vector<FormField> cookies;
+    // How many WinINet handles this client opened with a context value (the connection and
+    // each request of the asynchronous session). Each reports one HANDLE_CLOSING as the
+    // last notification for it, so a job may go once it has counted that many.
+    int contextHandlesOpened = 0;
+
+  protected:
+    // The shared construction steps of every request; each throws its message.
+    void OpenRequest(const char* verb, const char* objectPath, const char* referrer, DWORD flags,
+                     DWORD_PTR context);
+    void AddRequestHeader(const char* line, DWORD modifiers);
+    void SetRequestCookies(const char* objectPath);
+    DWORD RequestFlags(bool post) const;
+    // Closes connectionHandle and sessionHandle after a failed connect.
+    void DropConnection();
+
+  private:
+    // Where InternetReadFile writes, rather than into the caller's buffer and count: a
+    // pending read outlives the call that started it (see ReadResponse).
+    char readLanding_[4096] = {};
+    DWORD readLandingCount_ = 0;
+};
+
+class AsyncHttpClient : public HttpClient {
+  public:
+    // The asynchronous requests, called by SendRequest through the table.
+    virtual bool AsyncPostMultipart(DWORD_PTR context, const char* path, const char* referrer);
+    virtual bool AsyncPostForm(DWORD_PTR context, const char* path, const char* referrer);
+    virtual bool AsyncGet(DWORD_PTR context, const char* path, const char* referrer);
+
+    // Parses url and connects asynchronously to its host; user and password default to
+    // those in the URL. Never throws.
+    bool Open(const char* url, INTERNET_STATUS_CALLBACK statusCallback, DWORD_PTR context,
+              const char* user, const char* password, const char* agent);
+    bool ConnectAsync(const char* host, std::int32_t port, INTERNET_STATUS_CALLBACK statusCallback,
+                      DWORD_PTR context, const char* user, const char* password, Scheme scheme,
+                      const char* agent);
+    // Creates completionEvent and starts a request of kind. True when it was started; on
+    // failure the request handle is closed. Never throws.
+    bool SendRequest(DWORD_PTR context, const char* path, RequestKind kind, const char* referrer);
+    // Waits for completionEvent in slices of 100 ms; 0xFFFFFFFF means 600 slices.
+    // True when the event was signalled, or when there is none; false when the time ran
+    // out or stopEvent was signalled first.
+    bool WaitForCompletion(DWORD timeout);
+
+    DWORD asyncResult = 0;
+    DWORD asyncError = 0;
+    HANDLE completionEvent = nullptr;
+    // Set by the owning job, which owns it: signalled, it ends the client's waits (the
+    // caller's and the one inside the POST operations) so that a stop is not held up by a
+    // 60-second wait. Null: the waits run their full time.
+    HANDLE stopEvent = nullptr;
+
+  protected:
+    // Only ever created as the first base of a job.
+    AsyncHttpClient() = default;
+
+  private:
+    // What both asynchronous POSTs do once their record is filled: send it, wait for the
+    // send to complete, start the end request.
+    void SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context);
+};
+
+// The Content-Type lines and boundaries of the two multipart requests. The header's
+// boundary parameter carries the two leading hyphens of the boundary text, so every
+// delimiter line in the body begins with four hyphens; the service expects exactly this.
+inline constexpr char SyncMultipartBoundary[] = "--MULTI-PARTS-FORM-DATA-BOUNDARY";
+inline constexpr char SyncMultipartContentType[] =
+    "Content-Type: multipart/form-data; boundary=--MULTI-PARTS-FORM-DATA-BOUNDARY\r\n";
+inline constexpr char UploadBoundary[] = "--TAVIK-VISTORA-UPLOAD-FORM-DATA";
+inline constexpr char UploadContentType[] =
+    "Content-Type: multipart/form-data; boundary=--TAVIK-VISTORA-UPLOAD-FORM-DATA\r\n";
+inline constexpr char FormContentType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
