@@ -16,6 +16,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -50,7 +51,9 @@ class HttpClient {
     std::string CookieUrl(const char* path) const;
 
     // Reads up to size bytes of the response into buffer. True with bytesRead 0 at the end
-    // of the body. On failure the request handle is closed and false returned. Never throws.
+    // of the body. A read that cannot finish at once (the asynchronous session, before the
+    // answer's bytes are in) waits for them, at most 10 s and only until stopEvent is
+    // signalled. On failure the request handle is closed and false returned. Never throws.
     // A read that WinINet could not finish at once fails, but Wine still completes it later;
     // it then writes into the client itself, so the client must live until the request's
     // HANDLE_CLOSING has arrived (the jobs' drain waits for it).
@@ -85,6 +88,14 @@ class HttpClient {
     // each request of the asynchronous session). Each reports one HANDLE_CLOSING as the
     // last notification for it, so a job may go once it has counted that many.
     int contextHandlesOpened = 0;
+    // Set by the owning job, which owns it: signalled, it ends the client's waits (the
+    // caller's, the one inside the POST operations and a pending read) so that a stop is
+    // not held up by a long wait. Null: the waits run their full time.
+    HANDLE stopEvent = nullptr;
+    // REQUEST_COMPLETE notifications counted by the status callback, with whether the
+    // last one reported success: a read that pends waits for its own completion.
+    std::atomic<unsigned> completionCount{0};
+    std::atomic<bool> lastCompletionOk{false};
 
   protected:
     // The shared construction steps of every request; each throws its message.
@@ -97,6 +108,9 @@ class HttpClient {
     void DropConnection();
 
   private:
+    // Waits for the completion of a pending read, counted from completionsBefore.
+    bool AwaitPendingRead(unsigned completionsBefore);
+
     // Where InternetReadFile writes, rather than into the caller's buffer and count: a
     // pending read outlives the call that started it (see ReadResponse).
     char readLanding_[4096] = {};
@@ -128,10 +142,6 @@ class AsyncHttpClient : public HttpClient {
     DWORD asyncResult = 0;
     DWORD asyncError = 0;
     HANDLE completionEvent = nullptr;
-    // Set by the owning job, which owns it: signalled, it ends the client's waits (the
-    // caller's and the one inside the POST operations) so that a stop is not held up by a
-    // 60-second wait. Null: the waits run their full time.
-    HANDLE stopEvent = nullptr;
 
   protected:
     // Only ever created as the first base of a job.
