@@ -1,0 +1,71 @@
+#include "login/login_dialog.h"
+
+#include "login/mail_address.h"
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
+#include "util/bounded_text.h"
+
+namespace {
+
+constexpr int EditTextSize = 260;
+
+void OnInitDialog(HWND dialog) {
+    SetDlgItemTextA(dialog, IDC_LOGIN_MAIL, Settings.LoginName);
+    SetDlgItemTextA(dialog, IDC_LOGIN_PASSWORD, Settings.Password);
+}
+
+void OnOk(HWND dialog) {
+    char address[EditTextSize] = {};
+    char password[EditTextSize] = {};
+    GetDlgItemTextA(dialog, IDC_LOGIN_MAIL, address, EditTextSize);
+    GetDlgItemTextA(dialog, IDC_LOGIN_PASSWORD, password, EditTextSize);
+    address[EditTextSize - 1] = '\0';
+    password[EditTextSize - 1] = '\0';
+
+    // The edits are read into 260 bytes, so -1 (too long) cannot come back here and
+    // every positive code has a text.
+    int code = ValidateMailAddress(address);
+    if (code > 0) {
+        MessageBoxA(dialog, MailAddressMessages[code], "メールアドレスが不正です", MB_OK);
+        return;
+    }
+    if (password[0] == '\0') {
+        MessageBoxA(dialog, "パスワードを入力してください", "エラー", MB_OK);
+        return;
+    }
+    CopyText(Settings.LoginName, address);
+    CopyText(Settings.Password, password);
+    EndDialog(dialog, IDOK);
+}
+
+void OnCommand(HWND dialog, WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        OnOk(dialog);
+        break;
+    case IDCANCEL:
+        EndDialog(dialog, IDCANCEL);
+        break;
+    }
+}
+
+} // namespace
+
+// Every message is answered FALSE. For WM_INITDIALOG that keeps the system from moving
+// the focus to the first tab stop, and the procedure sets none either.
+INT_PTR CALLBACK LoginDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(dialog);
+        break;
+    case WM_COMMAND:
+        OnCommand(dialog, wParam);
+        break;
+    }
+    return FALSE;
+}
+
+INT_PTR RunLoginDialog(HWND owner) {
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongA(owner, GWL_HINSTANCE));
+    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_LOGIN), owner, LoginDialogProc, 0);
+}
