@@ -1,38 +1,124 @@
 #!/usr/bin/env python3
-"""The demo: starts the uploader under Wine, shows its main window and saves a
-screenshot of it. Run through scripts/demo.sh, which builds and provides Wine and Xvfb."""
+"""The demo: a real upload through the uploader under Wine.
+
+Starts the local album service on loopback, installs the uploader in a folder of its own
+with a settings file pointing at the service and a demo account, puts a handful of sample
+pictures into its temp folder, hands them over with the host tool (with their count) and
+lets the uploader log in, upload and end. A screenshot is taken mid-run. Then, per file:
+its size, its SHA-256 here and at the service, and whether it left the temp folder.
+
+Exit code 0 only when every file arrived byte-identical and was deleted locally.
+Run through scripts/demo.sh, which builds and provides Wine and Xvfb.
+"""
+import hashlib
+import shutil
 import subprocess
 import sys
-import tempfile
+import threading
+import time
 from pathlib import Path
 
 import winedrive as wd
+from album_service import AlbumService
+
+ACCOUNT = "demo.user@example.jp"
+PASSWORD = "デモ用パスワード"
+PICTURES = [
+    ("sakura.jpg", "plasma:pink-white"),
+    ("fuji.jpg", "gradient:skyblue-white"),
+    ("umi.jpg", "plasma:blue-cyan"),
+    ("写真.jpg", "plasma:orange-yellow"),
+    ("matsuri.png", "plasma:red-gold"),
+]
+
+
+def make_pictures(folder: Path) -> None:
+    for index, (name, pattern) in enumerate(PICTURES):
+        size = f"{1200 + 200 * index}x{900 + 150 * index}"
+        subprocess.run(["convert", "-seed", str(index + 1), "-size", size, pattern,
+                        "-quality", "92", str(folder / name)], check=True)
+
+
+def sha256(data: bytes) -> str:
+    return hashlib.sha256(data).hexdigest()
+
+
+def shoot_mid_run(install: wd.Install, target: Path, done: threading.Event) -> list:
+    """Waits until some files are done and some still wait, then takes the screenshot."""
+    taken = []
+    deadline = time.monotonic() + 120
+    while not done.is_set() and time.monotonic() < deadline:
+        window = wd.find_window()
+        if window:
+            lists = [c for c in wd.children(window["hwnd"]) if c["class"] == "SysListView32"]
+            if lists:
+                states = [row["cells"][0] for row in wd.list_view(lists[0]["hwnd"])["rows"]]
+                if "完了" in states and ("待機" in states or "アップ中" in states):
+                    left, top, right, bottom = window["rect"]
+                    subprocess.run(["import", "-window", "root", "-crop",
+                                    f"{right - left}x{bottom - top}+{left}+{top}", str(target)],
+                                   check=True)
+                    taken.append(states)
+                    return taken
+        time.sleep(0.2)
+    return taken
 
 
 def main() -> int:
-    shots = wd.BUILD / "demo"
-    shots.mkdir(parents=True, exist_ok=True)
-    screenshot = shots / "main-window.png"
-    with tempfile.TemporaryDirectory() as folder:
-        install = wd.Install(Path(folder) / "app")
-        uploader = wd.Uploader(install)
-        try:
-            window = uploader.main_window(timeout=30)
-            if window is None:
-                print("demo: the main window did not appear", file=sys.stderr)
-                return 1
-            left, top, right, bottom = window["rect"]
-            subprocess.run(["import", "-window", "root", "-crop",
-                            f"{right - left}x{bottom - top}+{left}+{top}", str(screenshot)],
-                           check=True)
-            print(f"main window: {right - left}x{bottom - top}, title {window['text']!r}")
-            wd.post(window["hwnd"], wd.WM_CLOSE)
-            code = uploader.wait(timeout=30)
-            print(f"uploader exit code: {code}")
-        finally:
-            uploader.kill()
-    print(f"screenshot: {screenshot}")
-    return 0
+    work = wd.BUILD / "demo"
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    screenshot = work / "mid-run.png"
+
+    with AlbumService(accounts={ACCOUNT: PASSWORD}, storage=work / "album", port=0) as service:
+        install = wd.Install(work / "app")
+        install.write_ini(LoginUrl=service.login_url, UploadUrl=service.upload_url,
+                          LoginName=ACCOUNT, Password=PASSWORD)
+        make_pictures(install.temp)
+        originals = {name: (install.temp / name).read_bytes() for name, _ in PICTURES}
+        print(f"album service: {service.base_url}, account {ACCOUNT}")
+        print(f"handing over {len(PICTURES)} pictures from {install.temp}")
+
+        done = threading.Event()
+        shots = []
+        shooter = threading.Thread(target=lambda: shots.extend(shoot_mid_run(install, screenshot, done)))
+        started = time.monotonic()
+        shooter.start()
+        result = wd.host_handover("--exe", wd.windows_path(install.exe),
+                                  "--count", len(PICTURES), "--wait", 300,
+                                  *[wd.windows_path(install.temp / name) for name, _ in PICTURES],
+                                  timeout=400)
+        elapsed = time.monotonic() - started
+        done.set()
+        shooter.join()
+        print(result.stdout.strip())
+        if result.stderr.strip():
+            print(result.stderr.strip())
+
+        stored = service.stored_files(ACCOUNT)
+        logins = [e for e in service.journal() if e["endpoint"] == "login"]
+        ok = result.returncode == 0
+        print()
+        print(f"{'file':<14}{'bytes':>10}  {'sha-256 here':<18}{'sha-256 at service':<20}left temp")
+        for name, _ in PICTURES:
+            local = originals[name]
+            remote = stored.get(name)
+            gone = not (install.temp / name).exists()
+            same = remote == local
+            ok = ok and same and gone
+            print(f"{name:<14}{len(local):>10}  {sha256(local)[:16]}  "
+                  f"{sha256(remote)[:16] if remote is not None else '(missing)':<20}"
+                  f"{'yes' if gone else 'NO'}{'' if same else '  MISMATCH'}")
+        print()
+        print(f"logins: {len(logins)}, total time: {elapsed:.1f} s")
+        settings = install.ini.read_bytes().decode("cp932").splitlines()
+        print(f"settings saved: {len(settings)} lines")
+    if shots:
+        print(f"screenshot (mid-run, rows {' '.join(shots[0])}): {screenshot}")
+    else:
+        print("screenshot: the run ended before one could be taken")
+    print("demo:", "every file arrived byte-identical and left the temp folder" if ok else "FAILED")
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":

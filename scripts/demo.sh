@@ -6,5 +6,5 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="$root/build"
 
 "$root/scripts/build.sh" "$build_dir"
-PYTHONPATH="$root/tools/winedrive" VISTORA_BUILD_DIR="$build_dir" \
+PYTHONPATH="$root/tools/winedrive:$root/service" VISTORA_BUILD_DIR="$build_dir" \
     "$root/scripts/with-wine.sh" --build-dir "$build_dir" /usr/bin/python3 "$root/demo/run_demo.py" "$@"

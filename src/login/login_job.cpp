@@ -1,7 +1,154 @@
 #include "login/login_job.h"
 
-// No login job exists yet: nothing to start or to tear down.
-int StartLogin(HWND, HWND) {
-    return -1;
+#include "app/main_window.h"
+#include "http/status_callback.h"
+#include "login/form_encoding.h"
+#include "login/login_answer.h"
+#include "login/login_dialog.h"
+#include "login/password_digest.h"
+#include "settings/settings.h"
+#include "util/bounded_text.h"
+
+#include <cstring>
+
+LoginJob* CurrentLoginJob = nullptr;
+
+namespace {
+
+const char* const LoginMessages[] = {
+    "OK",
+    "ユーザーにより中断されました。",
+    "タイムアウトしました。サーバから応答がありません。",
+    "サーバに接続できませんでした。",
+    "パスワードもしくはログインネームが異なります",
+    "受信にエラーが起こりました。",
+};
+
+} // namespace
+
+LoginJob::LoginJob() {
+    std::memset(ServiceUrl, 0, sizeof ServiceUrl);
+    std::memset(RequestPath, 0, sizeof RequestPath);
+    std::memset(EncodedLoginName, 0, sizeof EncodedLoginName);
+    std::memset(DigestText, 0, sizeof DigestText);
+    std::memset(SessionToken, 0, sizeof SessionToken);
 }
-void FinishLogin() {}
+
+bool LoginJob::Configure(const char* url, const char* path, const char* name, const char* digest) {
+    const bool fits = CopyText(ServiceUrl, url) && CopyText(RequestPath, path) &&
+                      UrlEncodeForm(EncodedLoginName, name) >= 0 && CopyText(DigestText, digest);
+    ResetRunFields();
+    return fits;
+}
+
+std::size_t LoginJob::TakeSessionToken(char* destination, std::size_t size) const {
+    CopyText(destination, size, SessionToken);
+    return std::strlen(destination) + 1;
+}
+
+void LoginJob::ShowJobResult(int code) {
+    if (code == Ok || code < 0 || code > ReceiveError)
+        return;
+    MessageBoxA(nullptr, LoginMessages[code], "警告", MB_ICONINFORMATION);
+}
+
+int LoginJob::Run() {
+    SetBar(0);
+    int result = ConnectFailed;
+    if (Open(ServiceUrl, StatusCallback<LoginJob>, reinterpret_cast<DWORD_PTR>(this), nullptr,
+             nullptr, JobUserAgent)) {
+        AdvanceBar(20);
+        ClearFormFields();
+        AddFormField("userId", EncodedLoginName, false);
+        AddFormField("hash", DigestText, false);
+        SendRequest(reinterpret_cast<DWORD_PTR>(this), RequestPath, RequestKind::FormRequest,
+                    nullptr);
+        AdvanceBar(20);
+        if (!WaitForRequest(60000)) {
+            CloseCompletionEvent();
+            result = StopRequested ? Interrupted : TimedOut;
+            SetBar(0);
+            return Complete(result);
+        }
+        CloseCompletionEvent();
+        AdvanceBar(10);
+        result = ReadAnswer();
+    }
+    ShowJobResult(result);
+    SetBar(result == Ok ? 100 : 0);
+    return Complete(result);
+}
+
+// Reads the answer in pieces of up to 128 bytes, a second apart, until it can be judged,
+// the job is stopped, or 10 s have passed.
+int LoginJob::ReadAnswer() {
+    const DWORD start = GetTickCount();
+    int result = ReceiveError;
+    Sleep(500);
+    char piece[128];
+    DWORD received = 0;
+    while (ReadResponse(piece, sizeof piece, received)) {
+        AdvanceBar(2);
+        if (received > 0) {
+            AppendResponse(piece, received);
+            LoginVerdict verdict = JudgeLoginAnswer(
+                ResponseBuffer, static_cast<std::size_t>(ResponseLength), sizeof SessionToken);
+            if (verdict == LoginVerdict::Rejected) {
+                result = Rejected;
+                break;
+            }
+            if (verdict == LoginVerdict::Accepted) {
+                SetBar(90);
+                CopyText(SessionToken, ResponseBuffer);
+                CloseAndDrain();
+                return Ok;
+            }
+        }
+        if (StopRequested) {
+            result = Interrupted;
+            break;
+        }
+        if (GetTickCount() - start > 10000) {
+            result = TimedOut;
+            break;
+        }
+        Sleep(1000);
+    }
+    SetBar(0);
+    SessionToken[0] = '\0';
+    CloseAndDrain();
+    return result;
+}
+
+int StartLogin(HWND mainWindow, HWND progressBar) {
+    if (Settings.SessionId[0] != '\0')
+        return 0;
+    if (Settings.Password[0] == '\0' || Settings.LoginName[0] == '\0') {
+        if (RunLoginDialog(mainWindow) == IDCANCEL)
+            return -1;
+    }
+    ComputePasswordDigest();
+
+    CurrentLoginJob = new LoginJob();
+    if (!CurrentLoginJob->Configure(Settings.LoginUrl, Settings.LoginPath, Settings.LoginName,
+                                    Settings.PasswordDigest)) {
+        OutputDebugStringA("login settings do not fit the login request; no login started\n");
+        delete CurrentLoginJob;
+        CurrentLoginJob = nullptr;
+        return -1;
+    }
+    CurrentLoginJob->AttachProgressBar(progressBar);
+    CurrentLoginJob->SetNotifyTarget(mainWindow, WM_LOGIN_DONE, 0);
+    return StartJobThread(*CurrentLoginJob);
+}
+
+void FinishLogin() {
+    if (CurrentLoginJob == nullptr)
+        return;
+    CurrentLoginJob->TakeSessionToken(Settings.SessionId, sizeof Settings.SessionId);
+    WorkerJob* worker = CurrentLoginJob;
+    worker->RequestStop();
+    Sleep(1000);
+    DisposeJob(CurrentLoginJob);
+    CurrentLoginJob = nullptr;
+}

@@ -1,7 +1,161 @@
 #include "upload/upload_job.h"
 
-// No upload job exists yet: nothing to start or to tear down.
-int StartUpload(HWND, HWND, HWND, int, const char*) {
-    return -1;
+#include "app/main_window.h"
+#include "app/session_controller.h"
+#include "http/status_callback.h"
+#include "queue/upload_queue.h"
+#include "settings/settings.h"
+#include "upload/upload_answer.h"
+#include "util/bounded_text.h"
+
+#include <cstdio>
+#include <cstring>
+
+UploadJob* CurrentUploadJob = nullptr;
+
+namespace {
+
+const char UploadMessages[5][128] = {
+    "OK",
+    "ユーザーにより中断されました。",
+    "タイムアウトしました。サーバから応答がありません。",
+    "サーバに接続できませんでした。",
+    "アップロードに失敗しました",
+};
+
+HWND UploadList = nullptr;
+int UploadRow = -1;
+
+} // namespace
+
+UploadJob::UploadJob() {
+    std::memset(UploadUrl, 0, sizeof UploadUrl);
+    std::memset(UploadPath, 0, sizeof UploadPath);
+    std::memset(UserId, 0, sizeof UserId);
+    std::memset(SessionId, 0, sizeof SessionId);
+    std::memset(FilePath, 0, sizeof FilePath);
 }
-void FinishUpload(int) {}
+
+bool UploadJob::Configure(const char* uploadUrl, const char* uploadPath, const char* userId,
+                          const char* sessionId, const char* filePath) {
+    const bool fits = CopyText(UploadUrl, uploadUrl) && CopyText(UploadPath, uploadPath) &&
+                      CopyText(UserId, userId) && CopyText(SessionId, sessionId) &&
+                      CopyText(FilePath, filePath);
+    ResetRunFields();
+    return fits;
+}
+
+void UploadJob::ShowJobResult(int code, bool always) {
+    if (code < 0 || code > Rejected)
+        return;
+    if (always || (code != Ok && code != Rejected))
+        MessageBoxA(nullptr, UploadMessages[code], "警告", MB_ICONINFORMATION | MB_OK);
+}
+
+int UploadJob::Run() {
+    SetBar(0);
+    if (StopRequested) {
+        SetBar(100);
+        return Complete(Interrupted);
+    }
+    if (!Open(UploadUrl, StatusCallback<UploadJob>, reinterpret_cast<DWORD_PTR>(this), nullptr,
+              nullptr, JobUserAgent)) {
+        ShowJobResult(ConnectFailed, false);
+        SetBar(100);
+        return Complete(ConnectFailed);
+    }
+    if (StopRequested) {
+        SetBar(100);
+        return Complete(Interrupted);
+    }
+    AdvanceBar(20);
+    ClearFormFields();
+    AddFormField("file", FilePath, true);
+    // The values go into the query as they are: the service reads them unescaped.
+    char target[2048];
+    FormatText(target, sizeof target, "%s?sessionId=%s&userId=%s", UploadPath, SessionId, UserId);
+    SendRequest(reinterpret_cast<DWORD_PTR>(this), target, RequestKind::MultipartRequest, nullptr);
+    AdvanceBar(20);
+    if (!WaitForCompletion(60000)) {
+        CloseCompletionEvent();
+        SetBar(100);
+        return Complete(StopRequested ? Interrupted : TimedOut);
+    }
+    CloseCompletionEvent();
+    AdvanceBar(20);
+
+    const int result = ReadAnswer();
+    SetBar(90);
+    CloseAndDrain();
+    ShowJobResult(result, false);
+    SetBar(100);
+    return Complete(result);
+}
+
+// Reads the answer in pieces of up to 128 bytes, without pauses, until 4 bytes can be
+// judged, the job is stopped, or 60 s have passed.
+int UploadJob::ReadAnswer() {
+    const DWORD start = GetTickCount();
+    char piece[128];
+    DWORD received = 0;
+    while (ReadResponse(piece, sizeof piece, received)) {
+        AdvanceBar(5);
+        if (received > 0) {
+            AppendResponse(piece, received);
+            const int verdict =
+                JudgeUploadAnswer(ResponseBuffer, static_cast<std::size_t>(ResponseLength));
+            if (verdict >= 0)
+                return verdict;
+        }
+        if (StopRequested)
+            return Interrupted;
+        if (GetTickCount() - start > 60000)
+            return TimedOut;
+    }
+    // The answer could not be read to a verdict: the upload counts as failed, so the file
+    // stays and is tried again.
+    return Rejected;
+}
+
+int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, const char* path) {
+    if (row < 0 || row > 65535)
+        return -1;
+    UploadJob* job = new UploadJob();
+    if (!job->Configure(Settings.UploadUrl, Settings.UploadPath, Settings.LoginName,
+                        Settings.SessionId, path)) {
+        OutputDebugStringA("upload settings do not fit the upload request; no upload started\n");
+        delete job;
+        return -1;
+    }
+    UploadList = queueList;
+    UploadRow = row;
+    SetStatus(queueList, row, Uploading);
+    CurrentUploadJob = job;
+    job->AttachProgressBar(transferBar);
+    job->SetNotifyTarget(mainWindow, WM_UPLOAD_DONE, 0);
+    return StartJobThread(*job);
+}
+
+void FinishUpload(int result) {
+    UploadJob* job = CurrentUploadJob;
+    if (job == nullptr)
+        return;
+    if (result == Ok) {
+        SetStatus(UploadList, UploadRow, Done);
+        std::remove(job->FilePath);
+        FailureCount = 0;
+        UploadedCount += 1;
+    } else {
+        SetStatus(UploadList, UploadRow, Waiting);
+        FailureCount += 1;
+        if (FailureCount > 10)
+            UploadJob::ShowJobResult(result, true);
+        else
+            Sleep(1000);
+    }
+    static_cast<WorkerJob*>(job)->RequestStop();
+    Sleep(300);
+    DisposeJob(job);
+    Sleep(300);
+    CurrentUploadJob = nullptr;
+}

@@ -1,7 +1,37 @@
 #pragma once
-// The upload job and its starter and teardown.
+// The upload of one queued file: a job that posts the file as a multipart form to the
+// upload URL and judges the answer, with its starter and teardown.
+
+#include "jobs/http_job.h"
 
 #include <windows.h>
 
+class UploadJob : public HttpJob {
+  public:
+    UploadJob();
+
+    // Copies the five strings and resets the per-run fields. False when one does not fit
+    // its field: a cut path or query would upload to the wrong place or as someone else.
+    bool Configure(const char* uploadUrl, const char* uploadPath, const char* userId,
+                   const char* sessionId, const char* filePath);
+    int Run() override;
+    // The job's alert: shown when always is set, or for results other than 0 and 4.
+    static void ShowJobResult(int code, bool always);
+
+    char UploadUrl[260];
+    char UploadPath[260];
+    char UserId[260];
+    char SessionId[64];
+    char FilePath[260];
+
+  private:
+    int ReadAnswer();
+};
+
+extern UploadJob* CurrentUploadJob;
+
+// 0 when the job's thread runs, -1 otherwise (also for a row index outside 0-65535).
 int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, const char* path);
+// Marks the row done (deleting the file) or waiting again, keeps the run's counters and
+// destroys the job, if there is one.
 void FinishUpload(int result);

@@ -1,3 +1,5 @@
+import subprocess
+
 import pytest
 
 import winedrive as wd
@@ -23,3 +25,31 @@ def start_uploader(install):
     yield start
     for uploader in started:
         uploader.kill()
+
+
+@pytest.fixture
+def album(tmp_path):
+    from album_service import AlbumService
+    import road
+
+    with AlbumService(accounts={road.ACCOUNT: road.PASSWORD, "hanako@example.jp": "second pw"},
+                      storage=tmp_path / "album", port=0) as service:
+        yield service
+
+
+@pytest.fixture
+def sources(tmp_path):
+    folder = tmp_path / "sources"
+    folder.mkdir()
+    return folder
+
+
+@pytest.fixture(autouse=True)
+def no_uploader_left_behind():
+    """A run that failed half-way must not leave its uploader for the next test."""
+    yield
+    window = wd.find_window()
+    if window is not None:
+        wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
+        if not wd.wait_gone(window["hwnd"], timeout=30):
+            subprocess.run(["pkill", "-9", "-f", wd.UPLOADER_EXE])

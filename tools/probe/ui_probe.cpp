@@ -7,7 +7,8 @@
 //   UiProbe dialogs PID                        the process's dialog boxes and message boxes
 //   UiProbe click HWND ID                      presses a button of a dialog
 //   UiProbe post HWND MESSAGE WPARAM LPARAM    posts a message
-//   UiProbe send HWND MESSAGE WPARAM LPARAM    sends a message, prints the result
+//   UiProbe send HWND MESSAGE WPARAM LPARAM    sends a message (2 s at most), prints the result
+//   UiProbe settext DIALOG ID TEXT             sets the text of a dialog's control
 //   UiProbe wait-gone HWND TIMEOUT_MS          waits until the window no longer exists
 //   UiProbe menu-of HWND                       whether the window has a menu
 #include <windows.h>
@@ -286,10 +287,17 @@ int main(int argc, char** argv) {
                 ? 0
                 : 1;
     else if (command == "send" && argc >= 6) {
-        LRESULT r =
-            SendMessageA(ParseHandle(argv[2]), Number(argv[3]), Number(argv[4]), Number(argv[5]));
-        std::printf("{\"result\":%ld}\n", static_cast<long>(r));
-        result = 0;
+        // A window that is busy (its thread sleeping in a teardown, say) must not hang us.
+        DWORD_PTR answer = 0;
+        bool answered = SendMessageTimeoutA(ParseHandle(argv[2]), Number(argv[3]), Number(argv[4]),
+                                            Number(argv[5]), SMTO_ABORTIFHUNG, 2000, &answer) != 0;
+        std::printf("{\"answered\":%s,\"result\":%ld}\n", answered ? "true" : "false",
+                    static_cast<long>(answer));
+        result = answered ? 0 : 1;
+    } else if (command == "settext" && argc >= 5) {
+        result = SetDlgItemTextA(ParseHandle(argv[2]), static_cast<int>(Number(argv[3])), argv[4])
+                     ? 0
+                     : 1;
     } else if (command == "wait-gone" && argc >= 4)
         result = WaitGone(ParseHandle(argv[2]), Number(argv[3]));
     else if (command == "menu-of" && argc >= 3) {

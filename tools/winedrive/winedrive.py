@@ -134,8 +134,14 @@ def post(hwnd: int, message: int, wparam: int = 0, lparam: int = 0) -> bool:
     return probe("post", hwnd, message, wparam, lparam)[0] == 0
 
 
-def send(hwnd: int, message: int, wparam: int = 0, lparam: int = 0) -> int:
-    return probe("send", hwnd, message, wparam, lparam)[1]["result"]
+def send(hwnd: int, message: int, wparam: int = 0, lparam: int = 0) -> int | None:
+    """SendMessage with a 2 s limit; None when the window did not answer."""
+    answer = probe("send", hwnd, message, wparam, lparam)[1]
+    return answer["result"] if answer and answer["answered"] else None
+
+
+def set_dialog_text(dialog_hwnd: int, control_id: int, text: str) -> bool:
+    return probe("settext", dialog_hwnd, control_id, text)[0] == 0
 
 
 def wait_gone(hwnd: int, timeout: float = 20) -> bool:

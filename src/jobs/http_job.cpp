@@ -1,0 +1,189 @@
+#include "jobs/http_job.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+HttpJob::HttpJob() {
+    std::memset(ResponseBuffer, 0, sizeof ResponseBuffer);
+    stopSignal_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    stopEvent = stopSignal_;
+}
+
+HttpJob::~HttpJob() {
+    stopEvent = nullptr;
+    if (stopSignal_ != nullptr)
+        CloseHandle(stopSignal_);
+}
+
+void HttpJob::AttachProgressBar(HWND bar) {
+    ProgressBar = bar;
+    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageA(bar, PBM_SETPOS, 0, 0);
+}
+
+void HttpJob::SetNotifyTarget(HWND window, UINT message, WPARAM param) {
+    NotifyWindow = window;
+    NotifyMessage = message;
+    NotifyParam = param;
+}
+
+void HttpJob::RequestStop() {
+    StopRequested = 1;
+    if (stopSignal_ != nullptr)
+        SetEvent(stopSignal_);
+}
+
+void HttpJob::ResetRunFields() {
+    LastStatus = 0;
+    BytesSent = 0;
+    ClosingCount = 0;
+    std::memset(ResponseBuffer, 0, sizeof ResponseBuffer);
+    ResponseLength = 0;
+    StopRequested = 0;
+    if (stopSignal_ != nullptr)
+        ResetEvent(stopSignal_);
+}
+
+void HttpJob::CloseAndDrain() {
+    CloseHandles();
+    for (int poll = 0; poll < 20; ++poll) {
+        if (StopRequested || ClosingCount >= 2)
+            return;
+        Sleep(300);
+    }
+}
+
+bool HttpJob::WaitForRequest(DWORD timeout) {
+    if (completionEvent == nullptr || completionEvent == INVALID_HANDLE_VALUE)
+        return true;
+    const DWORD slices = timeout == INFINITE ? 600 : timeout / 200;
+    for (DWORD slice = 0; slice < slices; ++slice) {
+        if (WaitForSingleObject(completionEvent, 200) != WAIT_TIMEOUT)
+            return true;
+        if (StopRequested)
+            return false;
+    }
+    return false;
+}
+
+void HttpJob::SetBar(int position) {
+    SendMessageA(ProgressBar, PBM_SETPOS, position, 0);
+}
+
+void HttpJob::AdvanceBar(int delta) {
+    SendMessageA(ProgressBar, PBM_DELTAPOS, delta, 0);
+}
+
+void HttpJob::AppendResponse(const char* piece, DWORD count) {
+    const std::size_t room = sizeof ResponseBuffer - 1 - static_cast<std::size_t>(ResponseLength);
+    const std::size_t taken = std::min<std::size_t>(count, room);
+    std::memcpy(ResponseBuffer + ResponseLength, piece, taken);
+    ResponseLength += static_cast<int>(taken);
+
+    char line[160];
+    const std::size_t shown = std::min<std::size_t>(count, sizeof line - 3);
+    std::memcpy(line, piece, shown);
+    std::memcpy(line + shown, "\r\n", 3);
+    OutputDebugStringA(line);
+}
+
+void HttpJob::CloseCompletionEvent() {
+    if (completionEvent != nullptr && completionEvent != INVALID_HANDLE_VALUE)
+        CloseHandle(completionEvent);
+    completionEvent = nullptr;
+}
+
+int HttpJob::Complete(int result) {
+    PostMessageA(NotifyWindow, NotifyMessage, NotifyParam, result);
+    return result;
+}
+
+namespace {
+
+BOOL CALLBACK CloseAlert(HWND window, LPARAM) {
+    char className[16] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (std::strcmp(className, "#32770") == 0)
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+// Lets the UI thread handle messages that other threads send to its windows, and only
+// those: posted messages (a completion message, say) stay queued for the loop.
+void ServiceSentMessages() {
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+// Teardowns that could not destroy their job yet leave it here.
+std::vector<HttpJob*> ParkedJobs;
+
+bool ThreadEnded(HttpJob& job) {
+    return job.threadHandle == nullptr || WaitForSingleObject(job.threadHandle, 0) == WAIT_OBJECT_0;
+}
+
+// WinINet reports every handle the job opened with one closing notification, the last
+// call it makes for that handle.
+bool AllClosingsArrived(const HttpJob& job) {
+    return job.ClosingCount >= job.contextHandlesOpened;
+}
+
+bool WaitForThread(HttpJob& job, DWORD limit) {
+    if (job.threadHandle == nullptr)
+        return true;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD waited = MsgWaitForMultipleObjects(1, &job.threadHandle, FALSE, 50, QS_SENDMESSAGE);
+        if (waited == WAIT_OBJECT_0)
+            return true;
+        if (waited == WAIT_FAILED)
+            return false;
+        ServiceSentMessages();
+        // The job's alert waits for a user who is closing the program; an ownerless box
+        // would otherwise hold the teardown until it is answered.
+        EnumThreadWindows(job.threadId, CloseAlert, 0);
+        if (GetTickCount() - start >= limit)
+            return false;
+    }
+}
+
+} // namespace
+
+bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit) {
+    if (!WaitForThread(job, threadLimit))
+        return false;
+    job.CloseHandles();
+    const DWORD start = GetTickCount();
+    while (!AllClosingsArrived(job)) {
+        if (GetTickCount() - start >= closingLimit)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+void DisposeJob(HttpJob* job) {
+    // Jobs set aside by earlier teardowns go as soon as nothing can reach them any more.
+    for (auto parked = ParkedJobs.begin(); parked != ParkedJobs.end();) {
+        if (ThreadEnded(**parked) && AllClosingsArrived(**parked)) {
+            delete *parked;
+            parked = ParkedJobs.erase(parked);
+        } else {
+            ++parked;
+        }
+    }
+    if (job == nullptr)
+        return;
+    if (RetireJob(*job, 15000, 2000)) {
+        OutputDebugStringA("job retired: its thread has ended and its handles are closed\n");
+        delete job;
+        return;
+    }
+    OutputDebugStringA(ThreadEnded(*job) ? "job set aside: its thread has ended, WinINet still "
+                                           "holds a request\n"
+                                         : "job set aside: its thread has not ended\n");
+    ParkedJobs.push_back(job);
+}

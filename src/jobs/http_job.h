@@ -1,0 +1,74 @@
+#pragma once
+// What the login and upload jobs share: an asynchronous HTTP client and a worker thread,
+// the fields every job carries, and the operations of the completion protocol.
+
+#include "http/http_client.h"
+#include "jobs/worker_job.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstddef>
+
+// The user agent both jobs announce; the service has always seen this one.
+constexpr char JobUserAgent[] = "Mozilla/4.0 (compatible; )";
+
+class HttpJob : public AsyncHttpClient, public WorkerJob {
+  public:
+    HttpJob();
+    ~HttpJob() override;
+
+    // Main thread, before the thread starts: the bar gets range 0-100 and position 0.
+    void AttachProgressBar(HWND bar);
+    void SetNotifyTarget(HWND window, UINT message, WPARAM param);
+
+    // Any thread; never blocks. Also cuts the client's waits short, so that a teardown
+    // never sits out a 60-second wait.
+    void RequestStop() override;
+
+    // Worker: closes the client's handles and waits (20 x 300 ms at most) for their two
+    // closing notifications, or until a stop is requested.
+    void CloseAndDrain();
+    // Worker: waits for completionEvent in 200 ms slices, noticing a stop between them.
+    bool WaitForRequest(DWORD timeout);
+
+    // The per-run fields back to zero (part of each job's Configure).
+    void ResetRunFields();
+
+    std::atomic<int> LastStatus{0};
+    std::atomic<int> BytesSent{0};
+    std::atomic<int> ClosingCount{0};
+    char ResponseBuffer[2048];
+    int ResponseLength = 0;
+    HWND ProgressBar = nullptr;
+    HWND NotifyWindow = nullptr;
+    UINT NotifyMessage = 0;
+    WPARAM NotifyParam = 0;
+    std::atomic<int> StopRequested{0};
+
+  protected:
+    void SetBar(int position);
+    void AdvanceBar(int delta);
+    // Appends a piece of the answer (bounded by the buffer) and shows it in the debugger.
+    void AppendResponse(const char* piece, DWORD count);
+    // Closes the completion event after the job's own wait.
+    void CloseCompletionEvent();
+    // The last act of every run: posts the completion message and returns result.
+    int Complete(int result);
+
+  private:
+    HANDLE stopSignal_ = nullptr;
+};
+
+// Main thread, in a teardown after RequestStop: waits until the job's thread has ended
+// (servicing messages sent to this thread meanwhile, so a worker blocked on the progress
+// bar can finish, and closing any alert the job's thread shows), then closes the client's
+// handles and waits a moment for each handle the job opened to report its closing, the
+// last thing WinINet does with the job. True when all that happened: neither the thread
+// nor WinINet will touch the job again.
+bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit);
+
+// Retires the job and destroys it. A job that WinINet may still report to (a request
+// whose answer never came stays open in WinINet until the connection gives up) is kept
+// aside instead and destroyed by a later call, once its closings have all arrived.
+void DisposeJob(HttpJob* job);
