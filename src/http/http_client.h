@@ -58,6 +58,8 @@ class HttpClient {
     // it then writes into the client itself, so the client must live until the request's
     // HANDLE_CLOSING has arrived (the jobs' drain waits for it).
     bool ReadResponse(char* buffer, std::int32_t size, DWORD& bytesRead);
+    // The HTTP status code of the completed request, 0 when there is none.
+    DWORD ResponseStatus() const;
 
     // The multipart body (src/upload/multipart_body.cpp). The estimate is the room the
     // parts may take: 8192 bytes per plain field, file size + 6144 per file field.

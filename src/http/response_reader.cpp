@@ -64,3 +64,14 @@ bool HttpClient::ReadResponse(char* buffer, std::int32_t size, DWORD& bytesRead)
     }
     return false;
 }
+
+DWORD HttpClient::ResponseStatus() const {
+    if (requestHandle == nullptr)
+        return 0;
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoA(requestHandle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &size, nullptr))
+        return 0;
+    return status;
+}

@@ -1,5 +1,7 @@
 #include "jobs/http_job.h"
 
+#include "util/bounded_text.h"
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -94,6 +96,14 @@ void HttpJob::CloseCompletionEvent() {
     if (completionEvent != nullptr && completionEvent != INVALID_HANDLE_VALUE)
         CloseHandle(completionEvent);
     completionEvent = nullptr;
+}
+
+bool HttpJob::AnsweredWithSuccessStatus() {
+    const DWORD status = ResponseStatus();
+    char line[64];
+    FormatText(line, sizeof line, "HTTP status %lu\n", static_cast<unsigned long>(status));
+    OutputDebugStringA(line);
+    return status >= 200 && status < 300;
 }
 
 int HttpJob::Complete(int result) {

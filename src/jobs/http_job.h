@@ -53,6 +53,9 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     void AppendResponse(const char* piece, DWORD count);
     // Closes the completion event after the job's own wait.
     void CloseCompletionEvent();
+    // Whether the completed request was answered with a 2xx status. An error page that
+    // happens to read "success" or look like a token is no acceptance.
+    bool AnsweredWithSuccessStatus();
     // The last act of every run: posts the completion message and returns result.
     int Complete(int result);
 

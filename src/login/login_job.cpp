@@ -85,6 +85,7 @@ int LoginJob::ReadAnswer() {
     const DWORD start = GetTickCount();
     int result = ReceiveError;
     Sleep(500);
+    const bool successStatus = AnsweredWithSuccessStatus();
     char piece[128];
     DWORD received = 0;
     while (ReadResponse(piece, sizeof piece, received)) {
@@ -93,7 +94,8 @@ int LoginJob::ReadAnswer() {
             AppendResponse(piece, received);
             LoginVerdict verdict = JudgeLoginAnswer(
                 ResponseBuffer, static_cast<std::size_t>(ResponseLength), sizeof SessionToken);
-            if (verdict == LoginVerdict::Rejected) {
+            if (verdict == LoginVerdict::Rejected ||
+                (verdict == LoginVerdict::Accepted && !successStatus)) {
                 result = Rejected;
                 break;
             }

@@ -96,6 +96,7 @@ int UploadJob::Run() {
 // judged, the job is stopped, or 60 s have passed.
 int UploadJob::ReadAnswer() {
     const DWORD start = GetTickCount();
+    const bool successStatus = AnsweredWithSuccessStatus();
     char piece[128];
     DWORD received = 0;
     while (ReadResponse(piece, sizeof piece, received)) {
@@ -104,6 +105,9 @@ int UploadJob::ReadAnswer() {
             AppendResponse(piece, received);
             const int verdict =
                 JudgeUploadAnswer(ResponseBuffer, static_cast<std::size_t>(ResponseLength));
+            // "success" under an error status did not store the file: it must stay.
+            if (verdict == Ok && !successStatus)
+                return Rejected;
             if (verdict >= 0)
                 return verdict;
         }
