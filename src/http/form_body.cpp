@@ -5,11 +5,12 @@
 
 namespace {
 
-// Summed in size_t so that a total beyond 32 bits is seen as too long rather than wrapped.
-std::size_t BodyLength(const std::vector<FormField>& fields) {
+// Summed in 64 bits so that a total beyond 32 bits is seen as too long rather than wrapped,
+// in the 32-bit program as well.
+std::uint64_t BodyLength(const std::vector<FormField>& fields) {
     if (fields.empty())
         return 0;
-    std::size_t total = 0;
+    std::uint64_t total = 0;
     for (const FormField& field : fields)
         total += field.name.size() + field.value.size() + 2;
     return total - 1;
@@ -18,13 +19,13 @@ std::size_t BodyLength(const std::vector<FormField>& fields) {
 } // namespace
 
 std::uint32_t FormBodyLength(const std::vector<FormField>& fields) {
-    std::size_t length = BodyLength(fields);
+    const std::uint64_t length = BodyLength(fields);
     return length > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(length);
 }
 
 std::uint32_t BuildFormBody(const std::vector<FormField>& fields, char* buffer,
                             std::uint32_t capacity) {
-    const std::size_t length = BodyLength(fields);
+    const std::uint64_t length = BodyLength(fields);
     if (fields.empty() || length >= capacity)
         return 0;
     char* out = buffer;

@@ -51,9 +51,9 @@ class HttpClient {
     std::string CookieUrl(const char* path) const;
 
     // Reads up to size bytes of the response into buffer. True with bytesRead 0 at the end
-    // of the body. A read that cannot finish at once (the asynchronous session, before the
-    // answer's bytes are in) waits for them, at most 10 s and only until stopEvent is
-    // signalled. On failure the request handle is closed and false returned. Never throws.
+    // of the body. Before the answer's bytes are in (the asynchronous session) it waits for
+    // them, at most 10 s and only until stopEvent is signalled. On failure the request
+    // handle is closed and false returned. Never throws.
     // A read that WinINet could not finish at once fails, but Wine still completes it later;
     // it then writes into the client itself, so the client must live until the request's
     // HANDLE_CLOSING has arrived (the jobs' drain waits for it).
@@ -95,7 +95,8 @@ class HttpClient {
     // not held up by a long wait. Null: the waits run their full time.
     HANDLE stopEvent = nullptr;
     // REQUEST_COMPLETE notifications counted by the status callback, with whether the
-    // last one reported success: a read that pends waits for its own completion.
+    // last one reported success (dwResult): a question for the answer's bytes that pends
+    // waits for its own completion.
     std::atomic<unsigned> completionCount{0};
     std::atomic<bool> lastCompletionOk{false};
 
@@ -110,13 +111,16 @@ class HttpClient {
     void DropConnection();
 
   private:
-    // Waits for the completion of a pending read, counted from completionsBefore.
-    bool AwaitPendingRead(unsigned completionsBefore);
+    // Waits (stop-aware, at most 10 s) for the completion after completionsBefore.
+    bool AwaitPendingCompletion(unsigned completionsBefore);
+    // Returns once some of the answer is buffered or its end is known; throws otherwise.
+    void AwaitAnswerBytes();
 
     // Where InternetReadFile writes, rather than into the caller's buffer and count: a
     // pending read outlives the call that started it (see ReadResponse).
     char readLanding_[4096] = {};
-    DWORD readLandingCount_ = 0;
+    INTERNET_BUFFERSA readBuffers_ = {};
+    DWORD availableLanding_ = 0;
 };
 
 class AsyncHttpClient : public HttpClient {

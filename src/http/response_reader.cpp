@@ -10,7 +10,7 @@ constexpr DWORD PendingReadSlice = 10;
 
 } // namespace
 
-bool HttpClient::AwaitPendingRead(unsigned completionsBefore) {
+bool HttpClient::AwaitPendingCompletion(unsigned completionsBefore) {
     for (int slice = 0; slice < PendingReadSlices; ++slice) {
         if (completionCount != completionsBefore)
             return lastCompletionOk;
@@ -24,6 +24,23 @@ bool HttpClient::AwaitPendingRead(unsigned completionsBefore) {
     return false;
 }
 
+// In the asynchronous session a read made before the answer's bytes are in returns
+// ERROR_IO_PENDING. Taking that for a failure turned a "success" that came a moment late
+// into a failed upload; waiting for such a read is no better under Wine, whose
+// InternetReadFile clears the count after queueing the read, racing the read's own
+// completion. So the client first asks whether data is there and waits for that question
+// to complete: the read that follows is served from what is buffered, at once.
+void HttpClient::AwaitAnswerBytes() {
+    // Nothing else is outstanding on the request now, so the next completion is the
+    // question's own. Its count lands in the client, which outlives a late completion.
+    const unsigned completionsBefore = completionCount;
+    availableLanding_ = 0;
+    if (InternetQueryDataAvailable(requestHandle, &availableLanding_, 0, 0))
+        return;
+    if (GetLastError() != ERROR_IO_PENDING || !AwaitPendingCompletion(completionsBefore))
+        throw ClientError::ResponseFailed;
+}
+
 bool HttpClient::ReadResponse(char* buffer, std::int32_t size, DWORD& bytesRead) {
     bytesRead = 0;
     try {
@@ -32,24 +49,24 @@ bool HttpClient::ReadResponse(char* buffer, std::int32_t size, DWORD& bytesRead)
         // A negative size would reach WinINet as a huge one and overrun the buffer.
         if (size < 0)
             throw ClientError::ResponseFailed;
-        // In the asynchronous session a read before the data has arrived returns
-        // ERROR_IO_PENDING and completes later, writing the data and the count it was
-        // given. Taking that for a failure would turn a "success" that came a moment late
-        // into a failed upload, so the read is waited for. If the wait gives up, WinINet
-        // may still complete the read after the handle is closed: data and count land in
-        // the client's buffer, not the caller's, which may be gone by then. A read asks
-        // for at most the landing's size; the caller gets fewer bytes, as WinINet may.
+        AwaitAnswerBytes();
+        // Asked not to wait, the read takes what is buffered. Left to wait for a full
+        // buffer it would go asynchronous again whenever fewer bytes than asked are in.
+        // Should it still not finish at once, it fails: WinINet would complete it later
+        // into the buffer and count it was given, which must then be the client's, not
+        // the caller's. A read asks for at most the landing's size; the caller gets fewer
+        // bytes, as WinINet may give it anyway.
         const DWORD wanted = static_cast<DWORD>(size) < sizeof readLanding_
                                  ? static_cast<DWORD>(size)
                                  : static_cast<DWORD>(sizeof readLanding_);
-        readLandingCount_ = 0;
-        // Nothing else is outstanding on the request now, so the next completion is the
-        // read's own.
-        const unsigned completionsBefore = completionCount;
-        if (!InternetReadFile(requestHandle, readLanding_, wanted, &readLandingCount_) &&
-            (GetLastError() != ERROR_IO_PENDING || !AwaitPendingRead(completionsBefore)))
+        readBuffers_ = INTERNET_BUFFERSA{};
+        readBuffers_.dwStructSize = sizeof readBuffers_;
+        readBuffers_.lpvBuffer = readLanding_;
+        readBuffers_.dwBufferLength = wanted;
+        if (!InternetReadFileExA(requestHandle, &readBuffers_, IRF_NO_WAIT, 0))
             throw ClientError::ResponseFailed;
-        const DWORD got = readLandingCount_ <= wanted ? readLandingCount_ : wanted;
+        const DWORD landed = readBuffers_.dwBufferLength;
+        const DWORD got = landed <= wanted ? landed : wanted;
         std::memcpy(buffer, readLanding_, got);
         bytesRead = got;
         return true;

@@ -45,7 +45,9 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
             FormatText(line, sizeof line, "\tResult %d  Err %d\n",
                        static_cast<int>(result->dwResult), static_cast<int>(result->dwError));
             OutputDebugStringA(line);
-            job->lastCompletionOk = result->dwResult != 0 && result->dwError == 0;
+            // A completed InternetQueryDataAvailable carries the bytes available in
+            // dwError; only dwResult says whether the operation succeeded.
+            job->lastCompletionOk = result->dwResult != 0;
         }
         job->completionCount += 1;
         if (job->completionEvent != nullptr && job->completionEvent != INVALID_HANDLE_VALUE)
