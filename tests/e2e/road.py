@@ -72,7 +72,6 @@ class Watcher(threading.Thread):
             return
         found = controls(window)
         bar = found.get(("msctls_progress32", 1005))
-        label = found.get(("Static", 1004))
         view = found.get(("SysListView32", 1003))
         while not self._stopping.is_set():
             if wd.find_window() is None:
@@ -110,3 +109,29 @@ def uploads(service) -> list[dict]:
 
 def logins(service) -> list[dict]:
     return [e for e in service.journal() if e["endpoint"] == "login"]
+
+
+class AlertClicker(threading.Thread):
+    """Answers every dialog box of the uploader with OK and records (caption, message)."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.seen: list[tuple[str, str]] = []
+        self._stopping = threading.Event()
+
+    def run(self) -> None:
+        answered = set()
+        while not self._stopping.is_set():
+            window = wd.find_window()
+            if window is not None:
+                for dialog in wd.dialogs(window["pid"]):
+                    if dialog["hwnd"] in answered:
+                        continue
+                    answered.add(dialog["hwnd"])
+                    self.seen.append((dialog["title"], wd.message_text(dialog)))
+                    wd.click(dialog["hwnd"], 1)
+            time.sleep(0.2)
+
+    def stop(self) -> None:
+        self._stopping.set()
+        self.join(timeout=30)

@@ -1,0 +1,59 @@
+"""Shared by the fault tests: running the uploader against a misbehaving service."""
+import socket
+import time
+
+import road
+import winedrive as wd
+
+
+TIMED_OUT = ("警告", "タイムアウトしました。サーバから応答がありません。")
+LOGIN_FAILED = ("警告", "ログインに失敗しました")
+WRONG_LOGIN = ("警告", "パスワードもしくはログインネームが異なります")
+RECEIVE_ERROR = ("警告", "受信にエラーが起こりました。")
+UPLOAD_FAILED = ("警告", "アップロードに失敗しました")
+CRASH_MARKS = (b"Unhandled", b"page fault", b"err:seh")
+
+
+def unused_port() -> int:
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def run(install, album, files, limit, *, close_after=None):
+    """Hands files over with their count and answers alerts until the uploader ends (or,
+    with close_after, until that condition holds, when the window is closed)."""
+    clicker = road.AlertClicker()
+    watcher = road.Watcher()
+    uploader = wd.Uploader(install, len(files))
+    try:
+        window = uploader.main_window()
+        clicker.start()
+        watcher.start()
+        result = road.hand_over(install, files, "--count", len(files), wait=None)
+        assert result.returncode == 0, result.stderr
+        started = time.monotonic()
+        while uploader.running():
+            assert time.monotonic() - started < limit, "the uploader hung"
+            if close_after is not None and close_after():
+                wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
+                close_after = None
+            time.sleep(0.2)
+        elapsed = time.monotonic() - started
+    finally:
+        watcher.stop()
+        clicker.stop()
+        uploader.kill()
+    stderr = uploader.stderr_path.read_bytes()
+    assert not any(mark in stderr for mark in CRASH_MARKS), stderr[-2000:]
+    assert uploader.process.returncode == 0
+    return clicker.seen, watcher.states, elapsed
+
+
+def assert_invariant(install, album, files):
+    held = album.stored_files(road.ACCOUNT)
+    for path in files:
+        if not (install.temp / path.name).exists():
+            assert held.get(path.name) == path.read_bytes(), f"{path.name} was lost"
+
+

@@ -1,0 +1,92 @@
+"""Settings files the uploader cannot use as they are: it starts anyway, and the login or
+the upload fails with its designed message. Nothing overflows."""
+import pytest
+
+import road
+import winedrive as wd
+from faults import LOGIN_FAILED, RECEIVE_ERROR, WRONG_LOGIN, run
+
+CANCEL = 2
+
+
+def write_raw(install, data: bytes):
+    install.ini.write_bytes(data)
+
+
+def cancel_login_dialog(uploader_pid):
+    dialog = wd.wait_for_dialog(uploader_pid, "Vistoraに接続します。", timeout=30)
+    wd.click(dialog["hwnd"], CANCEL)
+
+
+def test_values_of_a_thousand_characters_and_more(install, album, sources):
+    road.configure(install, album, password="p" * 1500)
+    files = road.make_files(sources, 1)
+    # The password is read cut to 259 characters: the service refuses it.
+    seen, states, elapsed = run(install, album, files, limit=60)
+    assert seen == [WRONG_LOGIN, LOGIN_FAILED]
+
+    # A login name whose form encoding (each "!" becomes %21) no longer fits the login
+    # request starts no login.
+    road.configure(install, album, account="n!" * 600 + "@example.jp")
+    seen, states, elapsed = run(install, album, files, limit=60)
+    assert seen == [LOGIN_FAILED]
+
+    # A login URL of 1000 characters is cut to 519 and does not fit either.
+    keys = {"LoginUrl": album.login_url + "?" + "q" * 1000, "UploadUrl": album.upload_url,
+            "LoginName": road.ACCOUNT, "Password": road.PASSWORD}
+    install.write_ini(**keys)
+    seen, states, elapsed = run(install, album, files, limit=60)
+    assert seen == [LOGIN_FAILED]
+    assert len(road.logins(album)) == 1
+    assert (install.temp / "photo1.jpg").exists()
+
+
+def test_urls_that_do_not_parse(install, album, sources):
+    install.write_ini(LoginUrl="not a url at all", UploadUrl="::::", LoginName=road.ACCOUNT,
+                      Password=road.PASSWORD)
+    files = road.make_files(sources, 1)
+    seen, states, elapsed = run(install, album, files, limit=90)
+    assert seen[-1] == LOGIN_FAILED
+    assert seen[:-1] in ([], [RECEIVE_ERROR], [("警告", "サーバに接続できませんでした。")])
+    assert (install.temp / "photo1.jpg").exists()
+
+
+@pytest.mark.parametrize("content", [
+    b"[Elsewhere]\r\nLoginName=x@example.jp\r\nPassword=pw\r\n",
+    bytes(range(256)) * 40,
+    b"[WebAlbum\r\nLoginName=\x00\x01\x02\r\n\xff\xfe[[[]]]===\r\n",
+], ids=["missing section", "binary junk", "broken section"])
+def test_unusable_files_fall_back_to_the_defaults(install, album, sources, content):
+    write_raw(install, content)
+    uploader = wd.Uploader(install, 1)
+    try:
+        window = uploader.main_window()
+        assert window is not None
+        code, answer = wd.host_raw("request", "Upload", "LoginData")
+        data = wd.reply_bytes(answer)
+        assert data.startswith(b"http://vistora-album.invalid/Pc/Upld_Login.aspx\t")
+        road.make_files(install.temp, 1)
+        wd.host_raw("poke", "Upload", "Filename", "--text", "photo1.jpg")
+        wd.host_raw("execute", "System", "--text", "upload")
+        # No stored credentials: the dialog asks; cancelled, the login fails.
+        cancel_login_dialog(window["pid"])
+        alert = wd.wait_for_dialog(window["pid"], "警告", timeout=20)
+        assert wd.message_text(alert) == "ログインに失敗しました"
+        wd.click(alert["hwnd"], 1)
+        assert uploader.wait(timeout=30) == 0
+    finally:
+        uploader.kill()
+
+
+def test_an_unreadable_settings_file(install, album):
+    install.ini.mkdir()
+    uploader = wd.Uploader(install)
+    try:
+        assert uploader.main_window() is not None
+        code, answer = wd.host_raw("request", "Upload", "LoginData")
+        assert wd.reply_bytes(answer).endswith(b"\t\t")
+        window = uploader.main_window()
+        wd.post(window["hwnd"], wd.WM_CLOSE)
+        assert uploader.wait(timeout=30) == 0
+    finally:
+        uploader.kill()

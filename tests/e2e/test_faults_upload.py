@@ -1,0 +1,53 @@
+"""A misbehaving album service during uploads: how many attempts a file takes, which
+alert the user sees, and that the program neither crashes nor hangs beyond its designed
+time-outs. A file leaves the temp folder only when the service holds exactly its bytes.
+
+The designed time-outs make some cases slow: an answer the upload cannot judge keeps it
+reading for 60 s, and a request that cannot be started is waited for 60 s.
+"""
+import pytest
+
+import road
+from album_service import Fault
+from faults import TIMED_OUT, assert_invariant, run
+
+# Each fault hits the first upload only; the retry then succeeds and the run ends.
+
+UPLOAD_FAULTS = {
+    # name: (fault, attempts, alerts, least seconds)
+    "succ": (Fault(endpoint="upload", times=1, body="succ"), 2, [], 0),
+    "success followed by more": (Fault(endpoint="upload", times=1, body="success, stored",
+                                       process=True), 1, [], 0),
+    "fail": (Fault(endpoint="upload", times=1, body="fail"), 2, [], 0),
+    "garbage": (Fault(endpoint="upload", times=1, body=b"\x00\xff<html>oops</html>\r\n"), 2, [], 0),
+    "3000 bytes": (Fault(endpoint="upload", times=1, body=b"x" * 3000), 2, [], 0),
+    "HTTP 500 reading success": (Fault(endpoint="upload", times=1, status=500, body="success"),
+                                 2, [], 0),
+    # Judged as soon as four bytes are in: "succ".
+    "dripped a byte a second": (Fault(endpoint="upload", times=1, body="success", drip=1.0,
+                                      process=True), 2, [], 3),
+    "connection dropped": (Fault(endpoint="upload", times=1, drop=True), 2, [TIMED_OUT], 60),
+    "reset while the body is sent": (Fault(endpoint="upload", times=1, drop_during_body=True),
+                                     2, [TIMED_OUT], 60),
+    "empty answer": (Fault(endpoint="upload", times=1, body=""), 2, [TIMED_OUT], 60),
+    "one byte": (Fault(endpoint="upload", times=1, body="s"), 2, [TIMED_OUT], 60),
+    "three bytes": (Fault(endpoint="upload", times=1, body="suc"), 2, [TIMED_OUT], 60),
+    "no answer within the time-out": (Fault(endpoint="upload", times=1, delay=65), 2, [], 60),
+}
+
+
+@pytest.mark.parametrize("name", list(UPLOAD_FAULTS))
+def test_upload_fault(name, install, album, sources):
+    fault, attempts, alerts, least = UPLOAD_FAULTS[name]
+    road.configure(install, album)
+    files = road.make_files(sources, 1, size=512 * 1024)
+    album.set_faults([fault])
+    seen, states, elapsed = run(install, album, files, limit=least + 60)
+
+    assert len(road.uploads(album)) == attempts
+    assert seen == alerts
+    assert elapsed >= least
+    assert not (install.temp / "photo1.jpg").exists()
+    assert_invariant(install, album, files)
+
+
