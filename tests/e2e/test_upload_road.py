@@ -133,7 +133,7 @@ def test_a_failed_upload_is_retried_and_then_succeeds(install, album, sources):
     assert result.returncode == 0, result.stdout + result.stderr
     assert [e["answer"] for e in road.uploads(album)] == ["fail", "success"]
     assert stored(album) == {"photo1.jpg": files[0].read_bytes()}
-    assert watcher.states[0] == ["アップ中"]
+    assert ["アップ中"] in watcher.states
 
 
 def test_an_upload_that_always_fails_is_given_up_after_eleven_attempts(install, album, sources):
