@@ -11,9 +11,13 @@ std::string SettingsFileBesideProgram() {
 }
 
 std::string ChooseSettingsFile() {
-    std::string inCurrentDirectory = MakeAbsolutePath(SettingsFileName);
-    if (PathExists(inCurrentDirectory))
-        return inCurrentDirectory;
+    // An unknown current directory (one too long to capture) has no file to offer; the
+    // name completed with it would point at the root of the drive instead.
+    if (!CurrentDirectory.empty()) {
+        std::string inCurrentDirectory = MakeAbsolutePath(SettingsFileName);
+        if (PathExists(inCurrentDirectory))
+            return inCurrentDirectory;
+    }
     std::string besideProgram = SettingsFileBesideProgram();
     if (PathExists(besideProgram))
         return besideProgram;
