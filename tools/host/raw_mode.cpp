@@ -72,17 +72,17 @@ bool ParseHex(const std::string& text, std::vector<char>& bytes) {
     return true;
 }
 
-bool ParseContext(const std::string& spec, RawOptions& options) {
-    if (spec == "none") {
+bool ParseContext(const std::string& text, RawOptions& options) {
+    if (text == "none") {
         options.useContext = false;
         return true;
     }
-    if (spec == "default")
+    if (text == "default")
         return true;
     size_t start = 0;
-    while (start <= spec.size()) {
-        size_t end = spec.find(',', start);
-        std::string pair = spec.substr(start, end == std::string::npos ? end : end - start);
+    while (start <= text.size()) {
+        size_t end = text.find(',', start);
+        std::string pair = text.substr(start, end == std::string::npos ? end : end - start);
         size_t equals = pair.find('=');
         if (equals == std::string::npos)
             return false;
