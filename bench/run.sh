@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The benchmarks: builds what they need into build-bench (never build/), runs every case
+# under a private Xvfb and wineserver, prints the table and writes bench/RESULTS.md.
+#
+#   bench/run.sh           the full run (a few minutes; needs about 1 GiB free under build-bench)
+#   bench/run.sh --quick   a smoke run for CI: small sizes, every case runs and gives numbers,
+#                          no verdicts on the goals; writes build-bench/bench/RESULTS-partial.md
+#   bench/run.sh --only 1,4  only those cases (also into RESULTS-partial.md)
+#   bench/run.sh --keep    leaves the work folder (installs, logs, big files) for a look
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir="$root/build-bench"
+
+usage() {
+    echo "usage: bench/run.sh [--quick] [--keep] [--only CASES]" >&2
+    exit 2
+}
+args=("$@")
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --quick | --keep) shift ;;
+    --only)
+        [[ "${2:-}" =~ ^[1-6](,[1-6])*$ ]] || usage
+        shift 2
+        ;;
+    *) usage ;;
+    esac
+done
+
+"$root/scripts/build.sh" "$build_dir" >/dev/null
+exec "$root/scripts/with-wine.sh" --build-dir "$build_dir" \
+    /usr/bin/python3 "$root/bench/bench.py" --build-dir "$build_dir" "${args[@]}"
