@@ -43,6 +43,10 @@ def sha256(data: bytes) -> str:
     return hashlib.sha256(data).hexdigest()
 
 
+def row_states(list_hwnd: int) -> list:
+    return [row["cells"][0] for row in wd.list_view(list_hwnd)["rows"]]
+
+
 def shoot_mid_run(install: wd.Install, target: Path, done: threading.Event) -> list:
     """Waits until some files are done and some still wait, then takes the screenshot."""
     taken = []
@@ -52,13 +56,16 @@ def shoot_mid_run(install: wd.Install, target: Path, done: threading.Event) -> l
         if window:
             lists = [c for c in wd.children(window["hwnd"]) if c["class"] == "SysListView32"]
             if lists:
-                states = [row["cells"][0] for row in wd.list_view(lists[0]["hwnd"])["rows"]]
+                states = row_states(lists[0]["hwnd"])
                 if "完了" in states and ("待機" in states or "アップ中" in states):
                     left, top, right, bottom = window["rect"]
                     subprocess.run(["import", "-window", "root", "-crop",
                                     f"{right - left}x{bottom - top}+{left}+{top}", str(target)],
                                    check=True)
+                    # The program moves on while the rows are read and the picture is
+                    # taken: what the picture shows lies between these two readings.
                     taken.append(states)
+                    taken.append(row_states(lists[0]["hwnd"]))
                     return taken
         time.sleep(0.2)
     return taken
@@ -114,7 +121,8 @@ def main() -> int:
         settings = install.ini.read_bytes().decode("cp932").splitlines()
         print(f"settings saved: {len(settings)} lines")
     if shots:
-        print(f"screenshot (mid-run, rows {' '.join(shots[0])}): {screenshot}")
+        print(f"screenshot (mid-run; rows read before it {' '.join(shots[0])}, after it "
+              f"{' '.join(shots[1])}): {screenshot}")
     else:
         print("screenshot: the run ended before one could be taken")
     print("demo:", "every file arrived byte-identical and left the temp folder" if ok else "FAILED")
