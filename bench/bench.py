@@ -48,7 +48,6 @@ DRAIN_POLL_S = 0.300          # CloseAndDrain: one Sleep(300) per poll for closi
 # error, or nothing sent), the client's own reports, no HTTP status for the answer.
 FAILURE_MARKS = (b"SendRequest:", b"\tResult 0 ", b"REQUEST_SENT: 0\n", b"HTTP status 0\n",
                  b"ReadResponse:")
-CRASH_SIGNS = (b"Unhandled exception", b"page fault", b"err:seh", b"Assertion", b"wine: Call from")
 
 
 def now() -> float:
@@ -424,7 +423,7 @@ def road_run(service: Service, work: Path, source: Path, sha256: str, tag: str) 
     if code != 0 or target.name not in run.deleted:
         raise BenchError(f"{tag}: the host tool ended with {code} ({run.host_said()}) and the file "
                          f"{'left' if target.name in run.deleted else 'stayed in'} temp")
-    if any(sign in run.stderr_bytes() for sign in CRASH_SIGNS):
+    if wd.crash_marks(run.stderr_bytes()):
         raise BenchError(f"{tag}: Wine reported a crash; see {run.err_path}")
     service_s = check_sink_entry(service.last_sink(), size, sha256, tag)
     p = upload_phases(run.events())
@@ -925,7 +924,7 @@ def observe_failure(service: Service, work: Path, size: int) -> dict:
         run.kill()
         raise
     seen["file_stays_after_exit"] = target.exists()
-    seen["crash_signs"] = [s.decode() for s in CRASH_SIGNS if s in run.stderr_bytes()]
+    seen["crash_signs"] = [s.decode() for s in wd.crash_marks(run.stderr_bytes())]
     seen["uploads_recorded"] = [e for e in service.journal()[before:] if e["endpoint"] == "sink"
                                 and e.get("answer") == "success"]
     seen["uploaded"] = False

@@ -43,10 +43,6 @@ def sha256(data: bytes) -> str:
     return hashlib.sha256(data).hexdigest()
 
 
-def row_states(list_hwnd: int) -> list:
-    return [row["cells"][0] for row in wd.list_view(list_hwnd)["rows"]]
-
-
 def shoot_mid_run(install: wd.Install, target: Path, done: threading.Event) -> list:
     """Waits until some files are done and some still wait, then takes the screenshot."""
     taken = []
@@ -56,7 +52,7 @@ def shoot_mid_run(install: wd.Install, target: Path, done: threading.Event) -> l
         if window:
             lists = [c for c in wd.children(window["hwnd"]) if c["class"] == "SysListView32"]
             if lists:
-                states = row_states(lists[0]["hwnd"])
+                states = wd.row_states(lists[0]["hwnd"])
                 if "完了" in states and ("待機" in states or "アップ中" in states):
                     left, top, right, bottom = window["rect"]
                     subprocess.run(["import", "-window", "root", "-crop",
@@ -65,7 +61,7 @@ def shoot_mid_run(install: wd.Install, target: Path, done: threading.Event) -> l
                     # The program moves on while the rows are read and the picture is
                     # taken: what the picture shows lies between these two readings.
                     taken.append(states)
-                    taken.append(row_states(lists[0]["hwnd"]))
+                    taken.append(wd.row_states(lists[0]["hwnd"]))
                     return taken
         time.sleep(0.2)
     return taken

@@ -11,7 +11,6 @@ LOGIN_FAILED = ("警告", "ログインに失敗しました")
 WRONG_LOGIN = ("警告", "パスワードもしくはログインネームが異なります")
 RECEIVE_ERROR = ("警告", "受信にエラーが起こりました。")
 UPLOAD_FAILED = ("警告", "アップロードに失敗しました")
-CRASH_MARKS = (b"Unhandled", b"page fault", b"err:seh")
 
 
 def unused_port() -> int:
@@ -45,7 +44,7 @@ def run(install, album, files, limit, *, close_after=None):
         clicker.stop()
         uploader.kill()
     stderr = uploader.stderr_path.read_bytes()
-    assert not any(mark in stderr for mark in CRASH_MARKS), stderr[-2000:]
+    assert not wd.crash_marks(stderr), stderr[-2000:]
     assert uploader.process.returncode == 0
     return clicker.seen, watcher.states, elapsed
 

@@ -80,7 +80,7 @@ class Watcher(threading.Thread):
             texts = {c["id"]: c["text"] for c in wd.children(window["hwnd"])}
             self._note(self.labels, texts.get(1004))
             try:
-                self._note(self.states, [r["cells"][0] for r in wd.list_view(view["hwnd"])["rows"]])
+                self._note(self.states, wd.row_states(view["hwnd"]))
             except Exception:
                 return
             time.sleep(0.1)
@@ -97,7 +97,7 @@ def wait_for_states(states: list[str], timeout: float = 60) -> None:
         window = wd.find_window()
         if window is not None:
             view = controls(window).get(("SysListView32", 1003))
-            if view and [r["cells"][0] for r in wd.list_view(view["hwnd"])["rows"]] == states:
+            if view and wd.row_states(view["hwnd"]) == states:
                 return
         time.sleep(0.1)
     raise TimeoutError(f"the list never showed {states}")

@@ -53,7 +53,7 @@ def test_the_service_stopping_in_the_middle_of_an_upload(install, tmp_path, sour
             if not killed:
                 window = wd.find_window()
                 view = road.controls(window)[("SysListView32", 1003)] if window else None
-                if view and [r["cells"][0] for r in wd.list_view(view["hwnd"])["rows"]] == ["アップ中"]:
+                if view and wd.row_states(view["hwnd"]) == ["アップ中"]:
                     time.sleep(1)
                     service.kill()
                     killed.append(time.monotonic())

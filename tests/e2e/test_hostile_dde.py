@@ -11,8 +11,6 @@ import pytest
 import road
 import winedrive as wd
 
-CRASH_MARKS = (b"Unhandled", b"page fault", b"err:seh")
-
 
 @pytest.fixture
 def running(start_uploader):
@@ -20,7 +18,7 @@ def running(start_uploader):
     assert uploader.main_window() is not None
     yield uploader
     stderr = uploader.stderr_path.read_bytes()
-    assert not any(mark in stderr for mark in CRASH_MARKS), stderr[-2000:]
+    assert not wd.crash_marks(stderr), stderr[-2000:]
 
 
 def rows(uploader):

@@ -46,12 +46,7 @@ def drive(*args, timeout: float = 120) -> Run:
                           timeout=timeout)
     stderr = done.stderr.decode("latin-1")
     assert done.returncode == 0, stderr[-3000:]
-    debug = []
-    for raw in stderr.splitlines():
-        match = wd.DEBUG_LINE.search(raw)
-        if match:
-            debug.append(wd._unescape_debug(match.group(1)))
-    return Run(json.loads(done.stdout.decode("ascii")), debug)
+    return Run(json.loads(done.stdout.decode("ascii")), wd.debug_strings(stderr))
 
 
 def plain(name: str, value: bytes | str) -> str:

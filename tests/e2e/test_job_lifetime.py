@@ -13,7 +13,6 @@ import winedrive as wd
 from album_service import Fault
 
 ROUNDS = int(os.environ.get("VISTORA_STRESS_ROUNDS", "2"))
-CRASH_MARKS = (b"Unhandled", b"page fault", b"err:seh", b"Backtrace")
 RETIRED = b"job retired: its thread has ended and its handles are closed\n"
 # A request whose answer never came stays open inside WinINet until the connection gives
 # up; its job is kept (not destroyed) until then, with its thread ended all the same.
@@ -32,7 +31,7 @@ def destroy_and_check(uploader, window) -> None:
     # The longest teardown: the upload's pauses, the retirement and the window's own second.
     assert uploader.wait(timeout=30) == 0
     stderr = uploader.stderr_path.read_bytes()
-    assert not any(mark in stderr for mark in CRASH_MARKS), stderr[-2000:]
+    assert not wd.crash_marks(stderr), stderr[-2000:]
     lines = uploader.debug_lines()
     assert RETIRED in lines or SET_ASIDE in lines, lines[-20:]
     assert b"job set aside: its thread has not ended\n" not in lines

@@ -103,6 +103,11 @@ def list_view(hwnd: int) -> dict:
     }
 
 
+def row_states(hwnd: int) -> list[str]:
+    """The status column of a list view, row by row."""
+    return [row["cells"][0] for row in list_view(hwnd)["rows"]]
+
+
 def dialogs(pid: int = 0) -> list[dict]:
     return _decode_texts(probe("dialogs", pid)[1])
 
@@ -178,6 +183,23 @@ class Install:
 
 
 DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"$')
+# What Wine writes to stderr when a program crashes or its C runtime aborts.
+CRASH_MARKS = (b"Unhandled", b"page fault", b"err:seh", b"Backtrace", b"Assertion",
+               b"wine: Call from")
+
+
+def crash_marks(stderr: bytes) -> list[bytes]:
+    return [mark for mark in CRASH_MARKS if mark in stderr]
+
+
+def debug_strings(stderr: str) -> list[bytes]:
+    """The strings a program passed to OutputDebugStringA, from Wine's +debugstr output."""
+    lines = []
+    for raw in stderr.splitlines():
+        m = DEBUG_LINE.search(raw)
+        if m:
+            lines.append(_unescape_debug(m.group(1)))
+    return lines
 
 
 def _unescape_debug(text: str) -> bytes:
@@ -252,12 +274,7 @@ class Uploader:
             self.process.wait(timeout=30)
 
     def debug_lines(self) -> list[bytes]:
-        lines = []
-        for raw in self.stderr_path.read_bytes().decode("latin-1").splitlines():
-            m = DEBUG_LINE.search(raw)
-            if m:
-                lines.append(_unescape_debug(m.group(1)))
-        return lines
+        return debug_strings(self.stderr_path.read_bytes().decode("latin-1"))
 
 
 def xdotool_key(window: dict, keys: str) -> None:
