@@ -2,18 +2,9 @@
 #include "http/http_client.h"
 #include "http/request_bodies.h"
 #include "util/bounded_text.h"
+#include "util/win_handles.h"
 
 #include <cstring>
-
-namespace {
-
-const char AcceptHeader[] = "Accept: */*\r\n";
-
-bool ValidEvent(HANDLE event) {
-    return event != nullptr && event != INVALID_HANDLE_VALUE;
-}
-
-} // namespace
 
 bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, RequestKind kind,
                                   const char* referrer) {
@@ -54,7 +45,7 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
 
 bool AsyncHttpClient::AsyncGet(DWORD_PTR context, const char* objectPath, const char* referrer) {
     OpenRequest("GET", objectPath, referrer, RequestFlags(false), context);
-    AddRequestHeader(AcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+    AddAcceptHeader();
     SetRequestCookies(objectPath);
     // The completion of the send is left to the caller's wait.
     if (!HttpSendRequestA(requestHandle, nullptr, 0, nullptr, 0) &&
@@ -66,7 +57,7 @@ bool AsyncHttpClient::AsyncGet(DWORD_PTR context, const char* objectPath, const 
 bool AsyncHttpClient::AsyncPostForm(DWORD_PTR context, const char* objectPath,
                                     const char* referrer) {
     OpenRequest("POST", objectPath, referrer, RequestFlags(true), context);
-    AddRequestHeader(AcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+    AddAcceptHeader();
     SetRequestCookies(objectPath);
 
     FormBody body(*this, ClientError::SendFailed);
@@ -89,7 +80,7 @@ bool AsyncHttpClient::AsyncPostForm(DWORD_PTR context, const char* objectPath,
 bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPath,
                                          const char* referrer) {
     OpenRequest("POST", objectPath, referrer, RequestFlags(true), context);
-    AddRequestHeader(AcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+    AddAcceptHeader();
     AddRequestHeader(UploadContentType, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
     SetRequestCookies(objectPath);
 
@@ -124,11 +115,11 @@ void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR cont
 }
 
 bool AsyncHttpClient::WaitForCompletion(DWORD timeout) {
-    if (!ValidEvent(completionEvent))
+    if (!IsValidHandle(completionEvent))
         return true;
     const DWORD tries = timeout == 0xFFFFFFFF ? 600 : timeout / 100;
     const HANDLE events[] = {completionEvent, stopEvent};
-    const DWORD count = ValidEvent(stopEvent) ? 2 : 1;
+    const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
     for (DWORD i = 0; i < tries; ++i) {
         // The completion wins when both are signalled. A failed or abandoned wait ends the
         // wait as well as a signal does.

@@ -1,14 +1,11 @@
 #include "http/client_errors.h"
 #include "http/http_client.h"
 #include "http/url_parser.h"
+#include "util/win_handles.h"
 
 #include <cstring>
 
 namespace {
-
-bool Valid(HINTERNET handle) {
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
-}
 
 struct ServiceChoice {
     bool known;
@@ -37,7 +34,7 @@ void ConnectWith(HttpClient& client, DWORD sessionFlags, INTERNET_STATUS_CALLBAC
                  const char* password, Scheme scheme, const char* agent) {
     client.sessionHandle =
         InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, sessionFlags);
-    if (!Valid(client.sessionHandle))
+    if (!IsValidHandle(client.sessionHandle))
         throw ClientError::OpenInternetFailed;
     if (statusCallback != nullptr)
         InternetSetStatusCallbackA(client.sessionHandle, statusCallback);
@@ -49,7 +46,7 @@ void ConnectWith(HttpClient& client, DWORD sessionFlags, INTERNET_STATUS_CALLBAC
             InternetConnectA(client.sessionHandle, host, static_cast<INTERNET_PORT>(usedPort), user,
                              password, choice.service, choice.flags, context);
     }
-    if (!Valid(client.connectionHandle))
+    if (!IsValidHandle(client.connectionHandle))
         throw ClientError::ConnectFailed;
     if (context != 0)
         ++client.contextHandlesOpened;

@@ -105,6 +105,7 @@ class HttpClient {
     void OpenRequest(const char* verb, const char* objectPath, const char* referrer, DWORD flags,
                      DWORD_PTR context);
     void AddRequestHeader(const char* line, DWORD modifiers);
+    void AddAcceptHeader();
     void SetRequestCookies(const char* objectPath);
     DWORD RequestFlags(bool post) const;
     // Closes connectionHandle and sessionHandle after a failed connect.

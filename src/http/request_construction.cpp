@@ -3,17 +3,13 @@
 #include "http/http_client.h"
 #include "http/request_bodies.h"
 #include "util/bounded_text.h"
+#include "util/win_handles.h"
 
 #include <cstring>
 
 namespace {
 
-bool Valid(HINTERNET handle) {
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
-}
-
 const char* AcceptTypes[] = {"*/*", nullptr};
-const char AcceptHeader[] = "Accept: */*\r\n";
 
 } // namespace
 
@@ -28,14 +24,18 @@ DWORD HttpClient::RequestFlags(bool post) const {
 
 void HttpClient::OpenRequest(const char* verb, const char* objectPath, const char* referrer,
                              DWORD flags, DWORD_PTR context) {
-    if (!Valid(connectionHandle))
+    if (!IsValidHandle(connectionHandle))
         throw ClientError::HandleNotOpened;
     requestHandle = HttpOpenRequestA(connectionHandle, verb, objectPath, "HTTP/1.0", referrer,
                                      AcceptTypes, flags, context);
-    if (!Valid(requestHandle))
+    if (!IsValidHandle(requestHandle))
         throw ClientError::RequestFailed;
     if (context != 0)
         ++contextHandlesOpened;
+}
+
+void HttpClient::AddAcceptHeader() {
+    AddRequestHeader("Accept: */*\r\n", HTTP_ADDREQ_FLAG_REPLACE);
 }
 
 void HttpClient::AddRequestHeader(const char* line, DWORD modifiers) {
@@ -56,7 +56,7 @@ void HttpClient::SetRequestCookies(const char* objectPath) {
 
 bool HttpClient::Get(const char* objectPath, const char* referrer) {
     OpenRequest("GET", objectPath, referrer, RequestFlags(false), 0);
-    AddRequestHeader(AcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+    AddAcceptHeader();
     SetRequestCookies(objectPath);
     if (!HttpSendRequestA(requestHandle, nullptr, 0, nullptr, 0))
         throw ClientError::RequestFailed;
@@ -65,7 +65,7 @@ bool HttpClient::Get(const char* objectPath, const char* referrer) {
 
 bool HttpClient::PostForm(const char* objectPath, const char* referrer) {
     OpenRequest("POST", objectPath, referrer, RequestFlags(true), 0);
-    AddRequestHeader(AcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+    AddAcceptHeader();
     SetRequestCookies(objectPath);
 
     FormBody body(*this, ClientError::RequestFailed);
@@ -79,7 +79,7 @@ bool HttpClient::PostForm(const char* objectPath, const char* referrer) {
 
 bool HttpClient::PostMultipart(const char* objectPath, const char* referrer) {
     OpenRequest("POST", objectPath, referrer, RequestFlags(true), 0);
-    AddRequestHeader(AcceptHeader, HTTP_ADDREQ_FLAG_REPLACE);
+    AddAcceptHeader();
     AddRequestHeader(SyncMultipartContentType, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
     SetRequestCookies(objectPath);
 

@@ -1,5 +1,6 @@
 #include "http/client_errors.h"
 #include "http/http_client.h"
+#include "util/win_handles.h"
 
 #include <cstring>
 
@@ -14,7 +15,7 @@ bool HttpClient::AwaitPendingCompletion(unsigned completionsBefore) {
     for (int slice = 0; slice < PendingReadSlices; ++slice) {
         if (completionCount != completionsBefore)
             return lastCompletionOk;
-        if (stopEvent != nullptr && stopEvent != INVALID_HANDLE_VALUE) {
+        if (IsValidHandle(stopEvent)) {
             if (WaitForSingleObject(stopEvent, PendingReadSlice) == WAIT_OBJECT_0)
                 return false;
         } else {

@@ -8,6 +8,7 @@
 // thread's read of them.
 
 #include "util/bounded_text.h"
+#include "util/win_handles.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -50,7 +51,7 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
             job->lastCompletionOk = result->dwResult != 0;
         }
         job->completionCount += 1;
-        if (job->completionEvent != nullptr && job->completionEvent != INVALID_HANDLE_VALUE)
+        if (IsValidHandle(job->completionEvent))
             SetEvent(job->completionEvent);
         break;
     default:

@@ -1,6 +1,7 @@
 #include "jobs/http_job.h"
 
 #include "util/bounded_text.h"
+#include "util/win_handles.h"
 
 #include <commctrl.h>
 
@@ -59,7 +60,7 @@ void HttpJob::CloseAndDrain() {
 }
 
 bool HttpJob::WaitForRequest(DWORD timeout) {
-    if (completionEvent == nullptr || completionEvent == INVALID_HANDLE_VALUE)
+    if (!IsValidHandle(completionEvent))
         return true;
     const DWORD slices = timeout == INFINITE ? 600 : timeout / 200;
     for (DWORD slice = 0; slice < slices; ++slice) {
@@ -93,7 +94,7 @@ void HttpJob::AppendResponse(const char* piece, DWORD count) {
 }
 
 void HttpJob::CloseCompletionEvent() {
-    if (completionEvent != nullptr && completionEvent != INVALID_HANDLE_VALUE)
+    if (IsValidHandle(completionEvent))
         CloseHandle(completionEvent);
     completionEvent = nullptr;
 }

@@ -38,12 +38,17 @@ template <typename Traits> class ScopedHandle {
     Handle handle_ = Traits::Empty();
 };
 
-// Kernel objects: files, events, threads, mutexes. Both null and INVALID_HANDLE_VALUE
-// mean "none", because the APIs that make them disagree on the failure value.
+// Kernel objects (files, events, threads, mutexes) and WinINet handles: both null and
+// INVALID_HANDLE_VALUE mean "none", because the APIs that make them disagree on the
+// failure value.
+inline bool IsValidHandle(HANDLE h) {
+    return h != nullptr && h != INVALID_HANDLE_VALUE;
+}
+
 struct KernelHandleTraits {
     using Handle = HANDLE;
     static Handle Empty() { return nullptr; }
-    static bool Valid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static bool Valid(Handle h) { return IsValidHandle(h); }
     static void Close(Handle h) { CloseHandle(h); }
 };
 using UniqueHandle = ScopedHandle<KernelHandleTraits>;
