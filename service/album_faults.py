@@ -28,7 +28,9 @@ class Fault:
     `body` answered instead of the normal answer; `status` instead of the
     normal HTTP status; `drop` closes the connection without an answer;
     `drop_during_body` resets the connection while the body is still coming;
-    `drip` seconds between the single bytes of the answer body.
+    `drip` seconds between the single bytes of the answer body;
+    `read_rate` bytes per second at which the request body is read, through a
+    small receive buffer, so that a client is still sending long after it began.
 
     A fault that replaces the answer (body, status, drop, drop_during_body)
     leaves the request unprocessed: no session, nothing stored, and an empty
@@ -49,6 +51,7 @@ class Fault:
     drop: bool = False
     drop_during_body: bool = False
     drip: Optional[float] = None
+    read_rate: Optional[float] = None
     name: Optional[str] = None
 
     def __post_init__(self):
@@ -68,6 +71,7 @@ class Fault:
         _require(self.rate is None or 0 <= self.rate <= 1, "rate must be in [0, 1]")
         _require(self.delay >= 0, "delay must be >= 0")
         _require(self.drip is None or self.drip > 0, "drip must be > 0")
+        _require(self.read_rate is None or self.read_rate > 0, "read_rate must be > 0")
         _require(
             self.status is None or 100 <= self.status <= 599,
             "status must be an HTTP status code",
@@ -111,6 +115,8 @@ class Fault:
             parts.append(_describe_body(self.body))
         if self.drip:
             parts.append(f"drip {self.drip:g}s")
+        if self.read_rate:
+            parts.append(f"read at {self.read_rate:g} B/s")
         if self.process and self.replaces_answer:
             parts.append("processed")
         return ", ".join(parts) or "no effect"

@@ -10,6 +10,7 @@ import os
 import socket
 import struct
 import tempfile
+import time
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Dict, List, Optional
@@ -28,6 +29,10 @@ STORED_FILE_MODE = 0o644
 # still fit in the CPU cache, yet are large enough to keep its per-chunk Python
 # work small, make the sink fastest (128 KiB measured best, 1 MiB half as fast).
 READ_CHUNK = 128 * 1024
+# A throttled body is read in this many slices a second, through a receive buffer this
+# small, so that the sender's window stays about as small as the reading.
+THROTTLE_SLICES_PER_SECOND = 20
+THROTTLED_RECEIVE_BUFFER = 4096
 
 
 class AbandonConnection(BaseException):
@@ -62,6 +67,7 @@ class AlbumRequestHandler(WSGIRequestHandler):
         environ["album.target"] = self.path
         environ["album.version"] = self.request_version
         environ["album.headers"] = [[name, value] for name, value in self.headers.items()]
+        environ["album.socket"] = self.connection
         return environ
 
     def run_wsgi(self) -> None:
@@ -99,18 +105,30 @@ class BodyReader:
     and leaves `complete` false.
     """
 
-    def __init__(self, stream, length: Optional[int]):
+    def __init__(self, stream, length: Optional[int], sock: Optional[socket.socket] = None):
         self._stream = stream
+        self._socket = sock
+        self._rate: Optional[float] = None
         self.length = length
         self._remaining = length
         self._sha256 = hashlib.sha256()
         self.size = 0
         self.complete = True
 
+    def throttle(self, rate: float) -> None:
+        """Reads from now on at about rate bytes per second."""
+        self._rate = rate
+        if self._socket is not None:
+            self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, THROTTLED_RECEIVE_BUFFER)
+
     def read(self, size: int = -1) -> bytes:
         size = self._bounded(size)
         if size == 0:
             return b""
+        if self._rate is not None:
+            size = min(size if size > 0 else READ_CHUNK,
+                       max(1, int(self._rate / THROTTLE_SLICES_PER_SECOND)))
+            time.sleep(1 / THROTTLE_SLICES_PER_SECOND)
         try:
             data = self._stream.read(size) if size > 0 else self._stream.read()
         except OSError:
@@ -143,13 +161,14 @@ class BodyReader:
 
 def body_reader(environ: dict) -> BodyReader:
     stream = environ["wsgi.input"]
+    sock = environ.get("album.socket")
     if environ.get("wsgi.input_terminated"):
-        return BodyReader(stream, None)
+        return BodyReader(stream, None, sock)
     try:
         length = max(int(environ.get("CONTENT_LENGTH") or 0), 0)
     except ValueError:
         length = 0
-    return BodyReader(stream, length)
+    return BodyReader(stream, length, sock)
 
 
 def split_raw_query(raw_query: str) -> Dict[str, str]:

@@ -61,6 +61,8 @@ bool AsyncHttpClient::AsyncPostForm(DWORD_PTR context, const char* objectPath,
     SetRequestCookies(objectPath);
 
     FormBody body(*this, ClientError::SendFailed);
+    const std::uint32_t length = body.Length();
+    sentBody = body.Release();
     // One record per operation for the whole program: two clients never run the same
     // asynchronous POST at once (one login job, one upload job).
     static INTERNET_BUFFERSA record;
@@ -68,11 +70,11 @@ bool AsyncHttpClient::AsyncPostForm(DWORD_PTR context, const char* objectPath,
     record.dwStructSize = sizeof record;
     record.lpcszHeader = FormContentType;
     record.dwHeadersLength = static_cast<DWORD>(std::strlen(FormContentType));
-    record.lpvBuffer = body.Data();
-    record.dwBufferLength = body.Length();
+    record.lpvBuffer = sentBody.Get();
+    record.dwBufferLength = length;
     // Wine's WinINet takes Content-Length from dwBufferTotal and sends "0" when it is 0,
     // so the service would read an empty body; Windows already sends the right length.
-    record.dwBufferTotal = body.Length();
+    record.dwBufferTotal = length;
     SendBufferedPost(record, context);
     return true;
 }
@@ -85,18 +87,20 @@ bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPa
     SetRequestCookies(objectPath);
 
     MultipartBody body(*this, UploadBoundary, ClientError::SendFailed);
+    const std::uint32_t length = body.Length();
+    sentBody = body.Release();
     char contentLength[1024];
     FormatText(contentLength, sizeof contentLength, "Content-Length: %d\r\n",
-               static_cast<int>(body.Length()));
+               static_cast<int>(length));
     AddRequestHeader(contentLength, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
 
     static INTERNET_BUFFERSA record;
     record = INTERNET_BUFFERSA{};
     record.dwStructSize = sizeof record;
-    record.lpvBuffer = body.Data();
-    record.dwBufferLength = body.Length();
+    record.lpvBuffer = sentBody.Get();
+    record.dwBufferLength = length;
     // See AsyncPostForm: without the total, Wine announces and sends an empty body.
-    record.dwBufferTotal = body.Length();
+    record.dwBufferTotal = length;
     SendBufferedPost(record, context);
     return true;
 }
@@ -109,8 +113,13 @@ void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR cont
     // completion of the end request below is left for the caller's wait.
     if (!WaitForCompletion(0xFFFFFFFF))
         throw ClientError::SendFailed;
+    // The send's outcome is taken from the send's own completion, before the end request
+    // starts: a connection that fails fast completes the end request (and overwrites
+    // asyncError) before HttpEndRequestA has even returned, and the request would then
+    // fail here or not depending on which thread ran first.
+    const DWORD sendError = asyncError;
     const BOOL ended = HttpEndRequestA(requestHandle, nullptr, HSR_ASYNC | HSR_INITIATE, context);
-    if ((!ended && GetLastError() != ERROR_IO_PENDING) || asyncError != 0)
+    if ((!ended && GetLastError() != ERROR_IO_PENDING) || sendError != 0)
         throw ClientError::SendFailed;
 }
 

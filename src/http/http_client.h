@@ -11,6 +11,7 @@
 // The virtual operations keep their historical order in the table: the destructor,
 // Connect, PostMultipart, PostForm, Get; then AsyncPostMultipart, AsyncPostForm, AsyncGet.
 
+#include "http/heap_block.h"
 #include "http/http_types.h"
 
 #include <windows.h>
@@ -149,6 +150,11 @@ class AsyncHttpClient : public HttpClient {
     DWORD asyncResult = 0;
     DWORD asyncError = 0;
     HANDLE completionEvent = nullptr;
+    // The body of the request in progress. Wine's asynchronous send goes on reading the
+    // caller's block after HttpSendRequestExA has returned, and a wait that gives up (a
+    // stop, the 60 s time-out) does not end that send. So the block stays with the client,
+    // which its job lets go only once WinINet has reported every handle closed.
+    HeapBlock sentBody;
 
   protected:
     // Only ever created as the first base of a job.

@@ -1,6 +1,8 @@
 #pragma once
-// The bodies of the POST requests, each a process-heap block owned by the one request
-// that built it and freed on every way out of it, failures included.
+// The bodies of the POST requests, each a process-heap block owned by the request that
+// built it. A synchronous request frees its body on every way out of it; an asynchronous
+// one hands the block to its client (see AsyncHttpClient::sentBody), because WinINet may
+// go on sending from it after the request's own wait has given up.
 
 #include "http/heap_block.h"
 #include "http/http_client.h"
@@ -20,6 +22,7 @@ class FormBody {
 
     char* Data() const { return block_.Get(); }
     std::uint32_t Length() const { return length_; }
+    HeapBlock Release() { return std::move(block_); }
 
   private:
     // A length that leaves no room for the terminator cannot be allocated anyway; asking
@@ -37,29 +40,19 @@ class MultipartBody {
   public:
     // Throws failure when there is no usable body: the heap refused the block, or a part
     // did not fit it.
-    MultipartBody(const HttpClient& client, const char* boundary, const char* failure)
-        : client_(client) {
-        length_ = client_.BuildMultipartBody(&data_, boundary);
-        if (data_ == nullptr || length_ == 0) {
-            Free();
+    MultipartBody(const HttpClient& client, const char* boundary, const char* failure) {
+        char* data = nullptr;
+        length_ = client.BuildMultipartBody(&data, boundary);
+        block_ = HeapBlock::Adopt(data);
+        if (block_.Get() == nullptr || length_ == 0)
             throw failure;
-        }
     }
-    MultipartBody(const MultipartBody&) = delete;
-    MultipartBody& operator=(const MultipartBody&) = delete;
-    ~MultipartBody() { Free(); }
 
-    char* Data() const { return data_; }
+    char* Data() const { return block_.Get(); }
     std::uint32_t Length() const { return length_; }
+    HeapBlock Release() { return std::move(block_); }
 
   private:
-    void Free() {
-        if (data_ != nullptr)
-            client_.FreeMultipartBody(data_);
-        data_ = nullptr;
-    }
-
-    const HttpClient& client_;
-    char* data_ = nullptr;
     std::uint32_t length_ = 0;
+    HeapBlock block_;
 };

@@ -35,6 +35,8 @@ MiB = 1024 * 1024
 class Run:
     result: dict
     debug: list[bytes]
+    # With --repeat, one result per run; result is the first.
+    results: list[dict]
 
     def debug_text(self) -> bytes:
         return b"".join(self.debug)
@@ -46,7 +48,8 @@ def drive(*args, timeout: float = 120) -> Run:
                           timeout=timeout)
     stderr = done.stderr.decode("latin-1")
     assert done.returncode == 0, stderr[-3000:]
-    return Run(json.loads(done.stdout.decode("ascii")), wd.debug_strings(stderr))
+    results = [json.loads(line) for line in done.stdout.decode("ascii").splitlines() if line]
+    return Run(results[0], wd.debug_strings(stderr), results)
 
 
 def plain(name: str, value: bytes | str) -> str:
@@ -202,6 +205,21 @@ def test_a_read_that_stays_pending_gives_up_after_its_wait(service, tmp_path):
     assert run.result["completed"]
     assert run.result["chunks"] == [-1]
     assert b"ReadResponse: response failed...\n" in run.debug
+
+
+@pytest.mark.parametrize("fault", [{"drop": True}, {"drop_during_body": True}],
+                         ids=["dropped", "reset while the body is sent"])
+def test_a_broken_connection_ends_the_same_way_every_time(service, tmp_path, fault):
+    # The end request of a broken connection fails fast; whether it failed before the send
+    # was judged once decided whether the request counted as started at all.
+    service.set_faults([Fault(endpoint="upload", **fault)])
+    photo = tmp_path / "a.jpg"
+    photo.write_bytes(bytes(range(256)) * 2048)
+    run = drive("async-multipart", service.upload_url, "/Pc/Upld_Upload.aspx",
+                file_field("file", photo), "--repeat", 20, "--wait", 10000, timeout=300)
+    outcomes = [(r["sent"], r["completed"], r.get("chunks")) for r in run.results]
+    assert len(outcomes) == 20
+    assert all(outcome == outcomes[0] for outcome in outcomes), outcomes
 
 
 @pytest.mark.parametrize("command", ["async-form", "async-multipart"])

@@ -10,7 +10,8 @@
 // unchanged. Options: --read-size N (bytes per read, 128 by default), --read-delay MS
 // (pause between the completion and the first read), --wait MS (completion wait,
 // 60000 by default), --closings N (closing notifications to wait for after
-// CloseHandles, 2 by default, as the jobs wait).
+// CloseHandles, 2 by default, as the jobs wait), --repeat N (the asynchronous operation
+// N times in a row, one JSON object per line).
 
 #include "http/http_client.h"
 #include "http/status_callback.h"
@@ -41,6 +42,7 @@ struct Options {
     DWORD readDelay = 0;
     DWORD wait = 60000;
     int closings = 2;
+    int repeat = 1;
 };
 
 std::string Hex(const char* data, std::size_t length) {
@@ -129,8 +131,8 @@ void PrintReading(const Reading& reading) {
     std::printf("], \"answer\": \"%s\"", Hex(reading.answer.data(), reading.answer.size()).c_str());
 }
 
-int RunAsync(RequestKind kind, const char* url, const char* path, const Options& options,
-             const std::vector<std::string>& fields) {
+int RunAsyncOnce(RequestKind kind, const char* url, const char* path, const Options& options,
+                 const std::vector<std::string>& fields) {
     DriverJob job;
     const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&job);
     const bool opened = job.Open(url, &StatusCallback<DriverJob>, context, nullptr, nullptr, Agent);
@@ -170,6 +172,17 @@ int RunAsync(RequestKind kind, const char* url, const char* path, const Options&
                 "\"handles_opened\": %d, \"last_status\": %d}\n",
                 job.BytesSent, closingBefore, job.ClosingCount, job.contextHandlesOpened,
                 job.LastStatus);
+    return 0;
+}
+
+int RunAsync(RequestKind kind, const char* url, const char* path, const Options& options,
+             const std::vector<std::string>& fields) {
+    for (int run = 0; run < options.repeat; ++run) {
+        const int status = RunAsyncOnce(kind, url, path, options, fields);
+        std::fflush(stdout);
+        if (status != 0)
+            return status;
+    }
     return 0;
 }
 
@@ -260,6 +273,8 @@ int main(int argc, char** argv) {
             options.closings = std::atoi(argv[++i]);
         else if (arg == "--wait" && i + 1 < argc)
             options.wait = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+        else if (arg == "--repeat" && i + 1 < argc)
+            options.repeat = std::atoi(argv[++i]);
         else
             fields.push_back(arg);
     }
