@@ -19,12 +19,23 @@ double ProgressValue = 0.0;
 
 namespace {
 
+SessionSteps RealSteps() {
+    return SessionSteps{::StartLogin,   ::FinishLogin, ::StartUpload,
+                        ::FinishUpload, ::ShowAlert,   ::SaveSettings};
+}
+
+SessionSteps steps = RealSteps();
+
 void SetStatusText(const char* text) {
     SetWindowTextA(StatusLabel, text);
 }
 
+void SetOverallPosition(int position) {
+    SendMessageA(OverallBar, PBM_SETPOS, position, 0);
+}
+
 void ShowOverallProgress() {
-    SendMessageA(OverallBar, PBM_SETPOS, ProgressPosition(ProgressValue), 0);
+    SetOverallPosition(ProgressPosition(ProgressValue));
 }
 
 int CountWaitingRows() {
@@ -39,22 +50,25 @@ bool BeginRun() {
     UploadedCount = 0;
     int steps = ExpectedFileCount > 0 ? ExpectedFileCount : CountWaitingRows();
     if (steps == 0) {
-        ShowAlert("待機ファイルがありません");
+        Steps().ShowAlert("待機ファイルがありません");
         return false;
     }
     if (!LoggedIn)
         steps += 1;
     ProgressValue = 0.0;
     ProgressStep = ProgressStepFor(steps);
-    SendMessageA(OverallBar, PBM_SETPOS, 0, 0);
+    SetOverallPosition(0);
     return true;
 }
 
 int LogIn(HWND window) {
     SetStatusText("ログイン中");
-    if (StartLogin(window, TransferBar) == 0)
+    if (Steps().StartLogin(window, TransferBar) == 0)
         return AdvanceLoginStarted;
-    ShowAlert("ログインに失敗しました");
+    // Closed while the login dialog was open: the window's teardown has ended the run.
+    if (!IsWindow(window))
+        return AdvanceFailed;
+    Steps().ShowAlert("ログインに失敗しました");
     SetStatusText("未ログイン");
     // Ends the program without destroying the window and without saving the settings.
     PostQuitMessage(0);
@@ -67,13 +81,13 @@ int UploadNextFile(HWND window) {
     snapshot.Collect();
     if (snapshot.waiting.empty()) {
         ProgressValue = 100.0;
-        SendMessageA(OverallBar, PBM_SETPOS, 100, 0);
+        ShowOverallProgress();
         return AdvanceIdle;
     }
     char path[MAX_PATH] = {};
     const int row = ResolveNextFile(snapshot, 0, path, sizeof path);
-    if (StartUpload(window, TransferBar, QueueList, row, path) != 0) {
-        ShowAlert("スレッドの作成に失敗しました");
+    if (Steps().StartUpload(window, TransferBar, QueueList, row, path) != 0) {
+        Steps().ShowAlert("スレッドの作成に失敗しました");
         return AdvanceFailed;
     }
     return AdvanceUploadStarted;
@@ -81,11 +95,26 @@ int UploadNextFile(HWND window) {
 
 void EndRun(HWND window, bool save) {
     if (save)
-        SaveSettings();
+        Steps().SaveSettings();
     DestroyWindow(window);
 }
 
+// Alerts and the login dialog run modal loops, inside which the user or the host may
+// close the window. Its teardown has then stopped every job and ended the run; what the
+// interrupted step meant to do next no longer applies.
+bool WindowClosedMeanwhile(HWND window) {
+    return !IsWindow(window);
+}
+
 } // namespace
+
+SessionSteps& Steps() {
+    return steps;
+}
+
+void ResetSessionSteps() {
+    steps = RealSteps();
+}
 
 int Advance(HWND window, bool start) {
     if (start && !BeginRun())
@@ -105,7 +134,9 @@ int Advance(HWND window, bool start) {
 }
 
 void OnLoginDone(HWND window, int result) {
-    FinishLogin();
+    // No job to finish: the message comes from a job that a teardown already took away.
+    if (!Steps().FinishLogin())
+        return;
     if (result == 0) {
         ProgressValue += ProgressStep;
         LoggedIn = 1;
@@ -113,7 +144,7 @@ void OnLoginDone(HWND window, int result) {
         if (Advance(window, false) < AdvanceLoginStarted)
             EnableWindow(UploadButton, TRUE);
     } else {
-        ShowAlert("ログインに失敗しました");
+        Steps().ShowAlert("ログインに失敗しました");
         Settings.Password[0] = '\0';
         SetStatusText("未ログイン");
         EnableWindow(UploadButton, TRUE);
@@ -123,7 +154,11 @@ void OnLoginDone(HWND window, int result) {
 }
 
 void OnUploadDone(HWND window, int result) {
-    FinishUpload(result);
+    if (!Steps().FinishUpload(result))
+        return;
+    // FinishUpload's alert after too many failures is a modal loop.
+    if (WindowClosedMeanwhile(window))
+        return;
     if (result == 0) {
         ProgressValue += ProgressStep;
         ShowOverallProgress();
@@ -131,19 +166,18 @@ void OnUploadDone(HWND window, int result) {
             EndRun(window, true);
         } else if (Advance(window, false) < AdvanceLoginStarted) {
             EnableWindow(UploadButton, TRUE);
-            if (ExpectedFileCount == 0)
+            if (ExpectedFileCount == 0 && !WindowClosedMeanwhile(window))
                 EndRun(window, true);
         }
-    } else if (FailureCount > 10) {
+    } else if (FailureCount > FailureLimit) {
         EnableWindow(UploadButton, TRUE);
         EndRun(window, false);
     } else {
-        Sleep(1000);
-        if (Advance(window, false) < AdvanceLoginStarted) {
+        Sleep(RetryPause);
+        if (Advance(window, false) < AdvanceLoginStarted && !WindowClosedMeanwhile(window)) {
             EnableWindow(UploadButton, TRUE);
             EndRun(window, true);
         }
     }
-    // The window may be gone by now; invalidating a destroyed window does nothing.
     InvalidateRect(window, nullptr, TRUE);
 }

@@ -17,6 +17,27 @@ constexpr int AdvanceLoginStarted = 100;
 constexpr int AdvanceUploadStarted = 200;
 constexpr int AdvanceFailed = -1;
 
+// A file that keeps failing is given up once FailureCount exceeds this: after the first
+// attempt and ten retries.
+constexpr int FailureLimit = 10;
+// The controller's pause before a failed file is tried again; the upload's teardown
+// pauses on its own before that.
+constexpr DWORD RetryPause = 1000;
+
 int Advance(HWND window, bool start);
 void OnLoginDone(HWND window, int result);
 void OnUploadDone(HWND window, int result);
+
+// What the controller asks of the jobs, the alert and the settings file. Tests replace
+// entries and restore them with ResetSessionSteps.
+struct SessionSteps {
+    int (*StartLogin)(HWND mainWindow, HWND progressBar);
+    bool (*FinishLogin)();
+    int (*StartUpload)(HWND mainWindow, HWND transferBar, HWND queueList, int row,
+                       const char* path);
+    bool (*FinishUpload)(int result);
+    void (*ShowAlert)(const char* text);
+    int (*SaveSettings)();
+};
+SessionSteps& Steps();
+void ResetSessionSteps();

@@ -112,6 +112,13 @@ int HttpJob::Complete(int result) {
     return result;
 }
 
+void ShowJobAlert(const char* text) {
+    char line[160];
+    FormatText(line, sizeof line, "job alert: %s\n", text);
+    OutputDebugStringA(line);
+    MessageBoxA(nullptr, text, "警告", MB_ICONINFORMATION | MB_OK);
+}
+
 namespace {
 
 BOOL CALLBACK CloseAlert(HWND window, LPARAM) {

@@ -13,6 +13,17 @@
 // The user agent both jobs announce; the service has always seen this one.
 constexpr char JobUserAgent[] = "Mozilla/4.0 (compatible; )";
 
+// The alert texts of the results both jobs share; each job adds its own for Rejected.
+namespace JobText {
+inline constexpr char Interrupted[] = "ユーザーにより中断されました。";
+inline constexpr char TimedOut[] = "タイムアウトしました。サーバから応答がありません。";
+inline constexpr char ConnectFailed[] = "サーバに接続できませんでした。";
+} // namespace JobText
+
+// A job's alert: no owner, caption "警告", blocking its caller until dismissed. Its text
+// also goes to the debugger, since a teardown may close the box before anyone reads it.
+void ShowJobAlert(const char* text);
+
 class HttpJob : public AsyncHttpClient, public WorkerJob {
   public:
     HttpJob();

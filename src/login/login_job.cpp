@@ -17,9 +17,9 @@ namespace {
 
 const char* const LoginMessages[] = {
     "OK",
-    "ユーザーにより中断されました。",
-    "タイムアウトしました。サーバから応答がありません。",
-    "サーバに接続できませんでした。",
+    JobText::Interrupted,
+    JobText::TimedOut,
+    JobText::ConnectFailed,
     "パスワードもしくはログインネームが異なります",
     "受信にエラーが起こりました。",
 };
@@ -49,7 +49,7 @@ std::size_t LoginJob::TakeSessionToken(char* destination, std::size_t size) cons
 void LoginJob::ShowJobResult(int code) {
     if (code == Ok || code < 0 || code > ReceiveError)
         return;
-    MessageBoxA(nullptr, LoginMessages[code], "警告", MB_ICONINFORMATION);
+    ShowJobAlert(LoginMessages[code]);
 }
 
 int LoginJob::Run() {
@@ -116,6 +116,9 @@ int LoginJob::ReadAnswer() {
         }
         Sleep(1000);
     }
+    // A read that waited for the answer's bytes ends at a stop; that is the stop.
+    if (StopRequested && result == ReceiveError)
+        result = Interrupted;
     SetBar(0);
     SessionToken[0] = '\0';
     CloseAndDrain();
@@ -127,6 +130,10 @@ int StartLogin(HWND mainWindow, HWND progressBar) {
         return 0;
     if (Settings.Password[0] == '\0' || Settings.LoginName[0] == '\0') {
         if (RunLoginDialog(mainWindow) == IDCANCEL)
+            return -1;
+        // The window was closed while the dialog was open: its teardown has run, and no
+        // login may start after it.
+        if (!IsWindow(mainWindow))
             return -1;
     }
     ComputePasswordDigest();
@@ -144,13 +151,16 @@ int StartLogin(HWND mainWindow, HWND progressBar) {
     return StartJobThread(*CurrentLoginJob);
 }
 
-void FinishLogin() {
-    if (CurrentLoginJob == nullptr)
-        return;
-    CurrentLoginJob->TakeSessionToken(Settings.SessionId, sizeof Settings.SessionId);
-    WorkerJob* worker = CurrentLoginJob;
-    worker->RequestStop();
-    Sleep(1000);
-    DisposeJob(CurrentLoginJob);
+bool FinishLogin() {
+    LoginJob* job = CurrentLoginJob;
+    if (job == nullptr)
+        return false;
+    // Out of the process-wide pointer first, so no teardown reached from a loop that runs
+    // inside this one finds the job again.
     CurrentLoginJob = nullptr;
+    job->TakeSessionToken(Settings.SessionId, sizeof Settings.SessionId);
+    static_cast<WorkerJob*>(job)->RequestStop();
+    Sleep(LoginTeardownPause);
+    DisposeJob(job);
+    return true;
 }

@@ -36,4 +36,8 @@ extern LoginJob* CurrentLoginJob;
 // dialog, the settings do not fit a login, or no thread could be created.
 int StartLogin(HWND mainWindow, HWND progressBar);
 // Takes the session token into Settings.SessionId and destroys the job, if there is one.
-void FinishLogin();
+// False when there was none.
+bool FinishLogin();
+
+// FinishLogin's pause between the stop request and the job's destruction.
+constexpr DWORD LoginTeardownPause = 1000;

@@ -15,12 +15,8 @@ UploadJob* CurrentUploadJob = nullptr;
 
 namespace {
 
-const char UploadMessages[5][128] = {
-    "OK",
-    "ユーザーにより中断されました。",
-    "タイムアウトしました。サーバから応答がありません。",
-    "サーバに接続できませんでした。",
-    "アップロードに失敗しました",
+const char* const UploadMessages[] = {
+    "OK", JobText::Interrupted, JobText::TimedOut, JobText::ConnectFailed, "アップロードに失敗しました",
 };
 
 HWND UploadList = nullptr;
@@ -49,7 +45,7 @@ void UploadJob::ShowJobResult(int code, bool always) {
     if (code < 0 || code > Rejected)
         return;
     if (always || (code != Ok && code != Rejected))
-        MessageBoxA(nullptr, UploadMessages[code], "警告", MB_ICONINFORMATION | MB_OK);
+        ShowJobAlert(UploadMessages[code]);
 }
 
 int UploadJob::Run() {
@@ -116,9 +112,10 @@ int UploadJob::ReadAnswer() {
         if (GetTickCount() - start > 60000)
             return TimedOut;
     }
-    // The answer could not be read to a verdict: the upload counts as failed, so the file
-    // stays and is tried again.
-    return Rejected;
+    // A stop ends a read that waits for the answer's bytes: that is the stop, not a
+    // failed read. Otherwise the answer could not be read to a verdict: the upload counts
+    // as failed, so the file stays and is tried again.
+    return StopRequested ? Interrupted : Rejected;
 }
 
 int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, const char* path) {
@@ -140,10 +137,14 @@ int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, cons
     return StartJobThread(*job);
 }
 
-void FinishUpload(int result) {
+bool FinishUpload(int result) {
     UploadJob* job = CurrentUploadJob;
     if (job == nullptr)
-        return;
+        return false;
+    // Taken out before anything that can run a modal loop (the alert below): a teardown
+    // that runs inside that loop, the window's destruction say, must not find the job a
+    // second time.
+    CurrentUploadJob = nullptr;
     if (result == Ok) {
         SetStatus(UploadList, UploadRow, Done);
         std::remove(job->FilePath);
@@ -152,14 +153,14 @@ void FinishUpload(int result) {
     } else {
         SetStatus(UploadList, UploadRow, Waiting);
         FailureCount += 1;
-        if (FailureCount > 10)
+        if (FailureCount > FailureLimit)
             UploadJob::ShowJobResult(result, true);
         else
-            Sleep(1000);
+            Sleep(FailedUploadPause);
     }
     static_cast<WorkerJob*>(job)->RequestStop();
-    Sleep(300);
+    Sleep(UploadTeardownPause);
     DisposeJob(job);
-    Sleep(300);
-    CurrentUploadJob = nullptr;
+    Sleep(UploadTeardownPause);
+    return true;
 }

@@ -33,5 +33,9 @@ extern UploadJob* CurrentUploadJob;
 // 0 when the job's thread runs, -1 otherwise (also for a row index outside 0-65535).
 int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, const char* path);
 // Marks the row done (deleting the file) or waiting again, keeps the run's counters and
-// destroys the job, if there is one.
-void FinishUpload(int result);
+// destroys the job, if there is one. False when there was none.
+bool FinishUpload(int result);
+
+// FinishUpload's pauses: after a failure, and around the job's destruction.
+constexpr DWORD FailedUploadPause = 1000;
+constexpr DWORD UploadTeardownPause = 300;

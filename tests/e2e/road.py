@@ -112,11 +112,13 @@ def logins(service) -> list[dict]:
 
 
 class AlertClicker(threading.Thread):
-    """Answers every dialog box of the uploader with OK and records (caption, message)."""
+    """Answers every dialog box of the uploader with OK (or, with answer False, leaves it
+    open) and records (caption, message) of each."""
 
-    def __init__(self):
+    def __init__(self, answer: bool = True):
         super().__init__(daemon=True)
         self.seen: list[tuple[str, str]] = []
+        self.answer = answer
         self._stopping = threading.Event()
 
     def run(self) -> None:
@@ -129,7 +131,8 @@ class AlertClicker(threading.Thread):
                         continue
                     answered.add(dialog["hwnd"])
                     self.seen.append((dialog["title"], wd.message_text(dialog)))
-                    wd.click(dialog["hwnd"], 1)
+                    if self.answer:
+                        wd.click(dialog["hwnd"], 1)
             time.sleep(0.2)
 
     def stop(self) -> None:

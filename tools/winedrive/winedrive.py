@@ -5,6 +5,7 @@ scripts/with-wine.sh sets up (WINEPREFIX, DISPLAY, a running wineserver).
 """
 from __future__ import annotations
 
+import hashlib
 import json
 import os
 import re
@@ -30,6 +31,10 @@ WM_COMMAND = 0x0111
 def windows_path(path: Path | str) -> str:
     """The Wine (Z: drive) name of a Linux path."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def sha256_of(path: Path | str) -> str:
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
 
 def decode(hex_text: str) -> str:
@@ -183,9 +188,12 @@ class Install:
 
 
 DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"$')
-# What Wine writes to stderr when a program crashes or its C runtime aborts.
+# What Wine writes to stderr when a program crashes or its C runtime aborts, and, with
+# warn+heap, when it frees a block twice ("delayed freed block").
 CRASH_MARKS = (b"Unhandled", b"page fault", b"err:seh", b"Backtrace", b"Assertion",
-               b"wine: Call from")
+               b"wine: Call from", b"warn:heap")
+# The uploader's runs: its debugger output, and the heap checks.
+UPLOADER_DEBUG = "-all,warn+debugstr,warn+heap"
 
 
 def crash_marks(stderr: bytes) -> list[bytes]:
@@ -241,7 +249,7 @@ class Uploader:
         log_base = install.folder / f"run-{time.monotonic_ns()}"
         self.stdout_path = log_base.with_suffix(".out")
         self.stderr_path = log_base.with_suffix(".err")
-        env = wine_env({"WINEDEBUG": "-all,warn+debugstr"})
+        env = wine_env({"WINEDEBUG": UPLOADER_DEBUG})
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
             self.process = subprocess.Popen(["wine", str(install.exe), *self.args],
                                             cwd=str(cwd or install.folder), env=env,

@@ -1,0 +1,175 @@
+"""What the user or the host can do while one of the uploader's modal loops is open: an
+alert, the close question, the login dialog. The program ends once, exit code 0, keeps
+every file it did not deliver, and never tears a job down twice.
+"""
+import time
+
+import pytest
+
+import road
+import winedrive as wd
+from album_service import Fault
+
+EXIT_COMMAND = 40001
+IDYES = 6
+LOGIN_DIALOG = "Vistoraに接続します。"
+# DisposeJob reports each job it takes away with one of these lines.
+TEARDOWN_MARKS = (b"job retired", b"job set aside")
+
+
+def close(window: dict, how: str) -> None:
+    """Ends the program as a user would: File > Exit, or the close box answered "はい"."""
+    if how == "exit":
+        wd.post(window["hwnd"], wd.WM_COMMAND, EXIT_COMMAND)
+        return
+    wd.post(window["hwnd"], wd.WM_CLOSE)
+    question = wd.wait_for_dialog(window["pid"], "注意")
+    wd.click(question["hwnd"], IDYES)
+
+
+def teardowns(uploader) -> int:
+    return sum(line.startswith(TEARDOWN_MARKS) for line in uploader.debug_lines())
+
+
+def job_alerts(uploader) -> list[str]:
+    prefix = b"job alert: "
+    return [line[len(prefix):].decode("cp932").rstrip("\n")
+            for line in uploader.debug_lines() if line.startswith(prefix)]
+
+
+def assert_ended_cleanly(uploader) -> None:
+    assert uploader.wait(timeout=60) == 0
+    stderr = uploader.stderr_path.read_bytes()
+    assert not wd.crash_marks(stderr), stderr[-3000:]
+
+
+def start_run(start_uploader, install, files):
+    uploader = start_uploader(len(files))
+    window = uploader.main_window()
+    result = road.hand_over(install, files, "--count", len(files), wait=None)
+    assert result.returncode == 0, result.stderr
+    return uploader, window
+
+
+@pytest.mark.parametrize("how", ["exit", "close"])
+def test_closing_while_the_give_up_alert_is_open(how, install, album, sources, start_uploader):
+    road.configure(install, album)
+    album.set_faults([Fault(endpoint="upload", body="fail")])
+    files = road.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    alert = wd.wait_for_dialog(window["pid"], "警告", timeout=120)
+    assert wd.message_text(alert) == "アップロードに失敗しました"
+
+    close(window, how)
+    assert_ended_cleanly(uploader)
+    # One login and eleven uploads, each job taken away once; no teardown found the last
+    # upload again and reported it as interrupted.
+    assert len(road.uploads(album)) == 11
+    assert teardowns(uploader) == 12
+    assert job_alerts(uploader) == ["アップロードに失敗しました"]
+    assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
+
+
+@pytest.mark.parametrize("how", ["exit", "close"])
+def test_closing_while_the_login_failure_alert_is_open(how, install, album, sources,
+                                                       start_uploader):
+    road.configure(install, album, password="wrong password")
+    before = install.ini.read_bytes()
+    files = road.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    job_alert = wd.wait_for_dialog(window["pid"], "警告", timeout=30)
+    wd.click(job_alert["hwnd"], 1)
+    wd.wait_gone(job_alert["hwnd"])
+    alert = wd.wait_for_dialog(window["pid"], "警告", timeout=30)
+    assert wd.message_text(alert) == "ログインに失敗しました"
+
+    close(window, how)
+    assert_ended_cleanly(uploader)
+    assert teardowns(uploader) == 1
+    assert road.uploads(album) == []
+    assert install.ini.read_bytes() == before
+    assert (install.temp / "photo1.jpg").exists()
+
+
+@pytest.mark.parametrize("how", ["exit", "close"])
+def test_closing_while_the_login_dialog_is_open(how, install, album, sources, start_uploader):
+    road.configure(install, album, account=None, password=None)
+    files = road.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    wd.wait_for_dialog(window["pid"], LOGIN_DIALOG, timeout=30)
+    recorder = road.AlertClicker(answer=False)
+    recorder.start()
+
+    close(window, how)
+    assert_ended_cleanly(uploader)
+    recorder.stop()
+    # The user chose to leave: no login goes out afterwards, and no alert says it failed.
+    assert road.logins(album) == []
+    assert ("警告", "ログインに失敗しました") not in recorder.seen
+    assert teardowns(uploader) == 0
+    assert (install.temp / "photo1.jpg").exists()
+
+
+def test_an_upload_command_while_the_login_dialog_is_open_opens_no_second_one(
+        install, album, sources, start_uploader):
+    road.configure(install, album, account=None, password=None)
+    files = road.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    dialog = wd.wait_for_dialog(window["pid"], LOGIN_DIALOG, timeout=30)
+
+    code, answer = wd.host_raw("execute", "System", "--text", "upload")
+    assert answer["result"] == "ack"
+    code, answer = wd.host_raw("poke", "Upload", "Filename", "--text", "later.jpg")
+    assert answer["result"] == "ack"
+    time.sleep(1.0)
+    assert [d["title"] for d in wd.dialogs(window["pid"])] == [LOGIN_DIALOG]
+
+    # The one dialog still logs in, and the run goes on as the count says.
+    wd.set_dialog_text(dialog["hwnd"], 1000, road.ACCOUNT)
+    wd.set_dialog_text(dialog["hwnd"], 1001, road.PASSWORD)
+    wd.click(dialog["hwnd"], 1)
+    assert_ended_cleanly(uploader)
+    assert len(road.logins(album)) == 1
+    assert sorted(album.stored_files(road.ACCOUNT)) == ["photo1.jpg"]
+
+
+def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(install, album, sources,
+                                                               start_uploader):
+    road.configure(install, album)
+    # About 200 KB that the service takes several seconds to read: the close comes while
+    # WinINet is still sending it.
+    album.set_faults([Fault(endpoint="upload", read_rate=40 * 1024)])
+    files = road.make_files(sources, 1, size=200 * 1024)
+    uploader, window = start_run(start_uploader, install, files)
+    road.wait_for_states(["アップ中"])
+    time.sleep(0.5)
+
+    close(window, "exit")
+    assert_ended_cleanly(uploader)
+    received = [entry for entry in road.uploads(album) if entry.get("files")]
+    assert received, "the service received no body whole"
+    for entry in received:
+        assert entry["files"][0]["sha256"] == wd.sha256_of(files[0])
+    assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
+
+
+@pytest.mark.parametrize("endpoint", ["login", "upload"])
+def test_a_stop_while_the_answer_is_awaited_interrupts(endpoint, install, album, sources,
+                                                       start_uploader):
+    road.configure(install, album)
+    # The status line comes at once, the first byte of the answer only much later.
+    album.set_faults([Fault(endpoint=endpoint, body="success", drip=30, process=True)])
+    files = road.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    # An upload's answer is awaited after the login's.
+    answers = 2 if endpoint == "upload" else 1
+    deadline = time.monotonic() + 30
+    while uploader.debug_lines().count(b"HTTP status 200\n") < answers:
+        assert time.monotonic() < deadline, "the answer was never awaited"
+        time.sleep(0.1)
+    time.sleep(0.5)
+
+    close(window, "exit")
+    assert_ended_cleanly(uploader)
+    assert job_alerts(uploader) == ["ユーザーにより中断されました。"]
+    assert (install.temp / "photo1.jpg").exists()

@@ -1,0 +1,233 @@
+// The controller's run logic on the real main window, with the jobs, the alert and the
+// settings file replaced by recorders.
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/session_controller.h"
+#include "queue/upload_queue.h"
+#include "settings/settings.h"
+#include "support/main_window_fixture.h"
+#include "util/bounded_text.h"
+
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// What the replaced steps saw, and how they answer.
+struct StepLog {
+    int loginsStarted = 0;
+    int uploadsStarted = 0;
+    int saves = 0;
+    std::vector<std::string> alerts;
+    int lastRow = -1;
+    bool jobRunning = false;
+    // Called inside FinishUpload, where the real one may show its alert.
+    void (*duringFinish)() = nullptr;
+} steps;
+
+int StartLoginStep(HWND, HWND) {
+    ++steps.loginsStarted;
+    steps.jobRunning = true;
+    return 0;
+}
+
+bool FinishLoginStep() {
+    const bool had = steps.jobRunning;
+    steps.jobRunning = false;
+    return had;
+}
+
+int StartUploadStep(HWND, HWND, HWND list, int row, const char*) {
+    ++steps.uploadsStarted;
+    steps.lastRow = row;
+    steps.jobRunning = true;
+    SetStatus(list, row, Uploading);
+    return 0;
+}
+
+// Keeps the counters and the row as the real teardown does.
+bool FinishUploadStep(int result) {
+    if (!steps.jobRunning)
+        return false;
+    steps.jobRunning = false;
+    if (result == 0) {
+        SetStatus(QueueList, steps.lastRow, Done);
+        FailureCount = 0;
+        UploadedCount += 1;
+    } else {
+        SetStatus(QueueList, steps.lastRow, Waiting);
+        FailureCount += 1;
+    }
+    if (steps.duringFinish != nullptr)
+        steps.duringFinish();
+    return true;
+}
+
+void AlertStep(const char* text) {
+    steps.alerts.push_back(text);
+}
+
+int SaveStep() {
+    ++steps.saves;
+    return 0;
+}
+
+class SessionControllerTest : public MainWindowFixture {
+  protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        steps = StepLog{};
+        Steps() = SessionSteps{StartLoginStep, FinishLoginStep, StartUploadStep,
+                               FinishUploadStep, AlertStep,      SaveStep};
+        savedSettings_ = Settings;
+        ExpectedFileCount = 0;
+        LoggedIn = 0;
+        // ResolveNextFile looks for each row's file in ModuleDirectory\temp.
+        char temp[MAX_PATH] = {};
+        GetTempPathA(sizeof temp, temp);
+        folder_ = std::string(temp) + "vistora_controller_test\\";
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        CreateDirectoryA((folder_ + "temp").c_str(), nullptr);
+        savedDirectory_ = ModuleDirectory;
+        CopyText(ModuleDirectory, folder_.c_str());
+    }
+    void TearDown() override {
+        for (const std::string& name : files_)
+            DeleteFileA((folder_ + "temp\\" + name).c_str());
+        CopyText(ModuleDirectory, savedDirectory_.c_str());
+        ResetSessionSteps();
+        Settings = savedSettings_;
+        ExpectedFileCount = 0;
+        LoggedIn = 0;
+        MainWindowFixture::TearDown();
+    }
+
+    // A waiting row whose file lies in the temp folder.
+    void Queue(const std::string& name) {
+        HANDLE file = CreateFileA((folder_ + "temp\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CloseHandle(file);
+        files_.push_back(name);
+        AddFile(QueueList, name.c_str());
+    }
+    int OverallPosition() { return static_cast<int>(SendMessageA(OverallBar, PBM_GETPOS, 0, 0)); }
+    bool Idle() { return IsWindowEnabled(UploadButton) != FALSE; }
+
+  private:
+    SettingsRecord savedSettings_;
+    std::string folder_;
+    std::string savedDirectory_;
+    std::vector<std::string> files_;
+};
+
+bool QuitPosted() {
+    MSG message;
+    return PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+}
+
+} // namespace
+
+TEST_F(SessionControllerTest, ANegativeCountCountsTheQueueButNeverEndsTheRun) {
+    ExpectedFileCount = -1;
+    LoggedIn = 1;
+    Queue("a.jpg");
+    Queue("b.jpg");
+    StartUploadRun(window);
+    EXPECT_DOUBLE_EQ(ProgressStep, 50.0);
+    EXPECT_FALSE(Idle());
+    OnUploadDone(window, 0);
+    OnUploadDone(window, 0);
+    EXPECT_EQ(steps.uploadsStarted, 2);
+    EXPECT_EQ(OverallPosition(), 100);
+    // Drained, but -1 is neither the uploaded count nor 0: the window waits for more.
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(steps.saves, 0);
+}
+
+TEST_F(SessionControllerTest, NoCountAndLoggedInMakesOneStepOfAHundredThenSavesAndEnds) {
+    LoggedIn = 1;
+    Queue("a.jpg");
+    StartUploadRun(window);
+    EXPECT_DOUBLE_EQ(ProgressStep, 100.0);
+    EXPECT_EQ(steps.loginsStarted, 0);
+    OnUploadDone(window, 0);
+    EXPECT_EQ(steps.saves, 1);
+    EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(SessionControllerTest, ACountOfTwoWithAnEmptyListLogsInThenWaitsForFiles) {
+    ExpectedFileCount = 2;
+    StartUploadRun(window);
+    EXPECT_TRUE(steps.alerts.empty());
+    EXPECT_EQ(steps.loginsStarted, 1);
+    EXPECT_NEAR(ProgressStep, 100.0 / 3, 1e-9);
+    OnLoginDone(window, 0);
+    EXPECT_EQ(LoggedIn, 1);
+    EXPECT_EQ(steps.uploadsStarted, 0);
+    EXPECT_EQ(OverallPosition(), 100);
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(IsWindow(window));
+}
+
+TEST_F(SessionControllerTest, AFailedLoginClearsThePasswordAndQuits) {
+    CopyText(Settings.Password, "secret");
+    Queue("a.jpg");
+    StartUploadRun(window);
+    OnLoginDone(window, 4);
+    EXPECT_EQ(steps.alerts, std::vector<std::string>{"ログインに失敗しました"});
+    EXPECT_STREQ(Settings.Password, "");
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(QuitPosted());
+    EXPECT_EQ(steps.saves, 0);
+}
+
+TEST_F(SessionControllerTest, ASecondRunStartsWithFreshCounters) {
+    ExpectedFileCount = 3;
+    LoggedIn = 1;
+    Queue("a.jpg");
+    StartUploadRun(window);
+    OnUploadDone(window, 4);
+    EXPECT_EQ(FailureCount, 1);
+    OnUploadDone(window, 0);
+    // The count is not reached and nothing waits: idle until the next command.
+    ASSERT_TRUE(Idle());
+    EXPECT_EQ(UploadedCount, 1);
+    FailureCount = 7;
+    Queue("b.jpg");
+    StartUploadRun(window);
+    EXPECT_EQ(FailureCount, 0);
+    EXPECT_EQ(UploadedCount, 0);
+    EXPECT_EQ(OverallPosition(), 0);
+    EXPECT_EQ(steps.uploadsStarted, 3);
+}
+
+TEST_F(SessionControllerTest, ACompletionWithNoJobToFinishIsIgnored) {
+    LoggedIn = 1;
+    Queue("a.jpg");
+    StartUploadRun(window);
+    OnUploadDone(window, 0);
+    // A second message for the same, finished job: nothing is finished, counted or started.
+    const int uploads = steps.uploadsStarted;
+    OnUploadDone(window, 0);
+    OnLoginDone(window, 0);
+    EXPECT_EQ(steps.uploadsStarted, uploads);
+    EXPECT_EQ(UploadedCount, 1);
+    EXPECT_EQ(LoggedIn, 1);
+}
+
+TEST_F(SessionControllerTest, AWindowClosedInsideTheTeardownsAlertEndsTheRunThere) {
+    ExpectedFileCount = 2;
+    LoggedIn = 1;
+    Queue("a.jpg");
+    Queue("b.jpg");
+    StartUploadRun(window);
+    steps.duringFinish = [] { DestroyWindow(MainWindow); };
+    OnUploadDone(window, 0);
+    // The window's own teardown ended the run: no next upload, no save.
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(steps.uploadsStarted, 1);
+    EXPECT_EQ(steps.saves, 0);
+}
