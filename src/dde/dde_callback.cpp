@@ -33,11 +33,7 @@ HDDEDATA AnswerWildConnect(HSZ topic, HSZ service, UINT format, const CONVCONTEX
         for (const DdeTopic& t : DdeTopics)
             pairs.push_back({ServiceName, t.handle});
     } else {
-        // Only a topic the service really has is offered back.
-        const DdeTopic* known = FindTopic(topic);
-        if (known == nullptr)
-            return nullptr;
-        pairs.push_back({ServiceName, known->handle});
+        pairs.push_back({ServiceName, topic});
     }
     pairs.push_back({nullptr, nullptr});
     return DdeCreateDataHandle(DdeInstance, reinterpret_cast<LPBYTE>(pairs.data()),

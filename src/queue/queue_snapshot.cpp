@@ -19,14 +19,26 @@ int FindRow(HWND list, int after, StatusCode code) {
 
 void CollectRows(HWND list, StatusCode code, std::vector<int>& rows) {
     rows.clear();
-    // LVM_FINDITEM does not wrap, so the search ends after the last match.
-    for (int row = FindRow(list, -1, code); row != -1; row = FindRow(list, row, code))
+    // LVM_FINDITEM does not wrap, so the search ends after the last match. Each match lies
+    // after the one before; anything else (a list that went away answers 0) ends it too.
+    for (int row = FindRow(list, -1, code); row != -1; row = FindRow(list, row, code)) {
+        if (!rows.empty() && row <= rows.back())
+            break;
         rows.push_back(row);
+    }
 }
 
 } // namespace
 
 int QueueSnapshot::Collect() {
+    waiting.clear();
+    done.clear();
+    firstUploading = -1;
+    itemCount = 0;
+    // A null or destroyed list (the window torn down inside a modal loop) has no rows; its
+    // messages would answer 0, which reads as row 0 found again and again.
+    if (!IsWindow(list))
+        return itemCount;
     itemCount = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     CollectRows(list, Waiting, waiting);
     CollectRows(list, Done, done);

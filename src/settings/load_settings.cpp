@@ -7,7 +7,10 @@
 #include <cstring>
 
 std::string SettingsFileBesideProgram() {
-    return ProgramFileDirectory() + SettingsFileName;
+    // A program path too long to be known has no file beside it. The bare name would be
+    // taken relative to the current directory, or the root: neither is the program's.
+    const std::string directory = ProgramFileDirectory();
+    return directory.empty() ? std::string() : directory + SettingsFileName;
 }
 
 std::string ChooseSettingsFile() {
@@ -19,7 +22,7 @@ std::string ChooseSettingsFile() {
             return inCurrentDirectory;
     }
     std::string besideProgram = SettingsFileBesideProgram();
-    if (PathExists(besideProgram))
+    if (!besideProgram.empty() && PathExists(besideProgram))
         return besideProgram;
     return SettingsFileName;
 }

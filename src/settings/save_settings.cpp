@@ -6,6 +6,10 @@
 
 int SaveSettings() {
     const std::string path = SettingsFileBesideProgram();
+    // Without a known program directory there is nowhere to write the clear-text password
+    // that is the program's own.
+    if (path.empty())
+        return 0;
     std::FILE* file = std::fopen(path.c_str(), "w+");
     // A file that cannot be created (read-only folder, say) is left alone.
     if (file == nullptr)

@@ -38,7 +38,8 @@ const char* DefaultUploadUrl();
 // The file LoadSettings reads: the current directory's, else the one beside the
 // program, else the bare name (which the profile functions seek in the Windows folder).
 std::string ChooseSettingsFile();
-// Where SaveSettings writes: always beside the program file.
+// Where SaveSettings writes: always beside the program file. Empty when the program's
+// path is too long to be known.
 std::string SettingsFileBesideProgram();
 
 int LoadSettings();

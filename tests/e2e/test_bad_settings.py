@@ -7,6 +7,8 @@ import winedrive as wd
 from faults import LOGIN_FAILED, RECEIVE_ERROR, WRONG_LOGIN, run
 
 CANCEL = 2
+SAVE_LOGIN_COMMAND = 40003
+EXIT_COMMAND = 40001
 
 
 def write_raw(install, data: bytes):
@@ -90,3 +92,22 @@ def test_an_unreadable_settings_file(install, album):
         assert uploader.wait(timeout=30) == 0
     finally:
         uploader.kill()
+
+
+def test_a_program_path_too_long_to_be_known_writes_no_settings(tmp_path):
+    # GetModuleFileNameA cuts a path of more than 260 characters: the program's folder is
+    # unknown, and the clear-text password must not go to the current directory instead.
+    install = wd.Install(tmp_path / ("d" * 100) / ("e" * 100) / ("f" * 100) / "app")
+    current = tmp_path / "current"
+    current.mkdir()
+    uploader = wd.Uploader(install, cwd=current)
+    try:
+        window = uploader.main_window()
+        assert window is not None
+        wd.post(window["hwnd"], wd.WM_COMMAND, SAVE_LOGIN_COMMAND)
+        wd.post(window["hwnd"], wd.WM_COMMAND, EXIT_COMMAND)
+        assert uploader.wait(timeout=30) == 0
+    finally:
+        uploader.kill()
+    assert list(current.iterdir()) == []
+    assert not install.ini.exists()

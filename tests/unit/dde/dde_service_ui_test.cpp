@@ -144,7 +144,7 @@ TEST_F(DdeServiceTest, UploadExecuteOnlyOnSystemAndOnlyForTheWordUpload) {
     EXPECT_FALSE(UploadCommandPosted());
 }
 
-TEST_F(DdeServiceTest, WildConnectOffersOnlyTheServicesTopics) {
+TEST_F(DdeServiceTest, WildConnectOffersTheTopicsOrTheOneAskedFor) {
     auto pairs = [this](HDDEDATA data) {
         std::string bytes = Bytes(data);
         std::vector<HSZPAIR> list(bytes.size() / sizeof(HSZPAIR));
@@ -162,9 +162,14 @@ TEST_F(DdeServiceTest, WildConnectOffersOnlyTheServicesTopics) {
 
     std::vector<HSZPAIR> one = pairs(Call(XTYP_WILDCONNECT, "upload", nullptr));
     ASSERT_EQ(one.size(), 2u);
-    EXPECT_EQ(one[0].hszTopic, DdeTopics[UploadTopicIndex].handle);
+    EXPECT_EQ(DdeCmpStringHandles(one[0].hszTopic, DdeTopics[UploadTopicIndex].handle), 0);
+    // A named topic is answered with its own pair; the connect that follows decides.
+    std::vector<HSZPAIR> named = pairs(Call(XTYP_WILDCONNECT, "Printing", nullptr));
+    ASSERT_EQ(named.size(), 2u);
+    EXPECT_EQ(named[0].hszSvc, ServiceName);
+    EXPECT_EQ(named[0].hszTopic, Handle("Printing"));
+    EXPECT_EQ(Call(XTYP_CONNECT, "Printing", nullptr), nullptr);
 
-    EXPECT_EQ(Call(XTYP_WILDCONNECT, "Printing", nullptr), nullptr);
     EXPECT_EQ(Call(XTYP_WILDCONNECT, nullptr, "SomeOtherServer"), nullptr);
     CONVCONTEXT wrongCodePage = ServiceContext;
     wrongCodePage.iCodePage = 932;

@@ -105,6 +105,19 @@ TEST_F(UploadQueueTest, CollectOfAnEmptyList) {
     EXPECT_EQ(snapshot.firstUploading, -1);
 }
 
+TEST_F(UploadQueueTest, CollectOfANullOrDestroyedListFindsNothing) {
+    AddFile(list, "a.jpg");
+    QueueSnapshot gone(list);
+    DestroyWindow(list);
+    QueueSnapshot none(nullptr);
+    for (QueueSnapshot* snapshot : {&gone, &none}) {
+        EXPECT_EQ(snapshot->Collect(), 0);
+        EXPECT_TRUE(snapshot->waiting.empty());
+        EXPECT_TRUE(snapshot->done.empty());
+        EXPECT_EQ(snapshot->firstUploading, -1);
+    }
+}
+
 TEST_F(UploadQueueTest, CollectSortsRowsByStatusInRowOrder) {
     for (const char* name : {"0", "1", "2", "3", "4", "5"})
         AddFile(list, name);
