@@ -86,11 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(stream);
 
     // The text form: 40 lowercase digits and a line feed, the rest of the field zero.
-    char text[DigestTextFieldSize];
+    char text[NameSize];
     std::memset(text, Untouched, sizeof text);
     FormatDigestText(whole.words, text);
     FUZZ_CHECK(std::memcmp(text, whole.text, 41) == 0);
-    for (std::size_t i = 41; i < DigestTextFieldSize; ++i)
+    for (std::size_t i = 41; i < NameSize; ++i)
         FUZZ_CHECK(text[i] == '\0');
     return 0;
 }

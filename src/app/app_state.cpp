@@ -1,7 +1,7 @@
 #include "app/app_state.h"
 
 int ExpectedFileCount = 0;
-char ModuleDirectory[MAX_PATH] = {};
+char ModuleDirectory[NameSize] = {};
 
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;

@@ -1,6 +1,27 @@
+// The main window: its procedure, then one handler per message, top to bottom.
 #include "app/main_window.h"
 
+#include "app/app_state.h"
 #include "app/session_controller.h"
+#include "dde/dde_service.h"
+#include "login/login_job.h"
+#include "queue/queue_snapshot.h"
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
+#include "upload/upload_job.h"
+
+#include <commctrl.h>
+
+namespace {
+
+constexpr COLORREF OverallBarColour = 0x0000FF00;
+// The status label's width, and the place and width of the two bars beside it.
+constexpr int LabelWidth = 100;
+constexpr int BarWidth = 200;
+// WM_DESTROY's pause after the jobs' teardowns, before the quit message.
+constexpr DWORD DestroyPause = 1000;
+
+} // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -26,4 +47,151 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }
+}
+
+// --- WM_CREATE ----------------------------------------------------------------------
+
+namespace {
+
+HWND CreateChild(HWND parent, HINSTANCE instance, const char* className, int id, DWORD style, int x,
+                 int y, int width, int height, const char* text) {
+    return CreateWindowExA(0, className, text, style, x, y, width, height, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+}
+
+void InsertColumn(HWND list, int index, const char* heading, int width, int format, int subItem) {
+    LVCOLUMNA column = {};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = format;
+    column.cx = width;
+    column.pszText = const_cast<char*>(heading);
+    column.iSubItem = subItem;
+    SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
+}
+
+void CreateControls(HWND window, HINSTANCE instance) {
+    Backdrop = StatusLabel = OverallBar = TransferBar = QueueList = UploadButton = nullptr;
+
+    const DWORD visibleChild = WS_CHILD | WS_VISIBLE;
+    Backdrop = CreateChild(window, instance, "STATIC", 1002, visibleChild, 0, 0, 80, 30, "");
+    StatusLabel =
+        CreateChild(window, instance, "STATIC", 1004, visibleChild, 0, 0, 40, 30, "未ログイン");
+    OverallBar = CreateChild(window, instance, PROGRESS_CLASSA, 1005, visibleChild | PBS_SMOOTH, 40,
+                             0, 300, 30, "");
+    TransferBar = CreateChild(window, instance, PROGRESS_CLASSA, 1003, visibleChild | PBS_SMOOTH,
+                              40, 15, 300, 30, "");
+    // Shares the id 1003 with TransferBar; nothing looks a control up by id.
+    QueueList = CreateChild(window, instance, WC_LISTVIEWA, 1003, visibleChild | LVS_REPORT, 0, 0,
+                            100, 100, "");
+    InsertColumn(QueueList, 0, "状態", 60, LVCFMT_CENTER, 0);
+    InsertColumn(QueueList, 2, "ファイル名", 280, LVCFMT_LEFT, 1);
+    UploadButton = CreateChild(window, instance, "BUTTON", UploadCommandId, visibleChild, 100, 20,
+                               100, 30, "アップロード");
+}
+
+} // namespace
+
+LRESULT OnCreate(HWND window, LPARAM lParam) {
+    const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    CreateControls(window, creation->hInstance);
+    DefWindowProcA(window, WM_CREATE, 0, lParam);
+    LoadSettings();
+    LoginDataPending = 0;
+    LoggedIn = 0;
+    if (!StartDdeService(window)) {
+        ShowAlert("DDEの初期化に失敗しました。");
+        return -1;
+    }
+    return 0;
+}
+
+// --- WM_SIZE ------------------------------------------------------------------------
+
+void OnSize(HWND window, WPARAM wParam, LPARAM lParam) {
+    const int width = static_cast<short>(LOWORD(lParam));
+    const int height = static_cast<short>(HIWORD(lParam));
+    DefWindowProcA(window, WM_SIZE, wParam, MAKELPARAM(width, height));
+
+    // The label and both bars stand in one row of the menu's height, the bars half each.
+    const int row = GetSystemMetrics(SM_CYMENUSIZE);
+    const int half = row / 2;
+    MoveWindow(Backdrop, 0, 0, width, height, TRUE);
+    MoveWindow(StatusLabel, 0, 0, LabelWidth, row, TRUE);
+    MoveWindow(TransferBar, LabelWidth, 0, BarWidth, half, TRUE);
+    MoveWindow(OverallBar, LabelWidth, half, BarWidth, half, TRUE);
+    SendMessageA(OverallBar, PBM_SETBARCOLOR, 0, OverallBarColour);
+    // A window lower than the row gives the list a negative height; MoveWindow takes it.
+    MoveWindow(QueueList, 0, row, width, height - row, TRUE);
+    // The button is the run's busy flag, never meant to be seen.
+    MoveWindow(UploadButton, 0, height - row, 0, 0, TRUE);
+}
+
+// --- WM_CLOSE -----------------------------------------------------------------------
+
+namespace {
+
+bool RunStillHasWork() {
+    QueueSnapshot snapshot(QueueList);
+    snapshot.Collect();
+    return !snapshot.waiting.empty() || snapshot.firstUploading != -1;
+}
+
+} // namespace
+
+void OnClose(HWND window) {
+    if (RunStillHasWork()) {
+        int answer =
+            MessageBoxA(nullptr, "まだ待機ファイルが残っています。アップロードを中断しますか？",
+                        "注意", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        if (answer != IDYES)
+            return;
+    }
+    DestroyWindow(window);
+}
+
+// --- WM_DESTROY ---------------------------------------------------------------------
+
+void OnDestroy(HWND) {
+    StopDdeService();
+    FinishLogin();
+    FinishUpload(Interrupted);
+    Sleep(DestroyPause);
+    PostQuitMessage(0);
+}
+
+// --- WM_COMMAND ---------------------------------------------------------------------
+
+void StartUploadRun(HWND window) {
+    // The disabled button is the mark of a run in progress.
+    if (!IsWindowEnabled(UploadButton))
+        return;
+    EnableWindow(UploadButton, FALSE);
+    if (Advance(window, true) < AdvanceLoginStarted)
+        EnableWindow(UploadButton, TRUE);
+}
+
+LRESULT OnCommand(HWND window, int id, int code, LPARAM lParam) {
+    switch (id) {
+    case UploadCommandId:
+    case IDM_UPLOAD:
+        StartUploadRun(window);
+        return 0;
+    case IDM_EXIT:
+        DestroyWindow(window);
+        return 0;
+    case IDM_ABOUT:
+        ShowAboutBox(window);
+        return 0;
+    case IDM_SAVE_LOGIN:
+        SaveSettings();
+        return 0;
+    default:
+        return DefWindowProcA(window, WM_COMMAND, MAKEWPARAM(id, code), lParam);
+    }
+}
+
+// --- The shell's alert --------------------------------------------------------------
+
+void ShowAlert(const char* text) {
+    MessageBoxA(nullptr, text, "警告", MB_OK);
 }

@@ -7,6 +7,7 @@
 #include "queue/queue_snapshot.h"
 #include "settings/settings.h"
 #include "upload/upload_job.h"
+#include "util/bounded_text.h"
 
 #include <commctrl.h>
 
@@ -26,12 +27,20 @@ SessionSteps RealSteps() {
 
 SessionSteps steps = RealSteps();
 
+// The label and the bar also go to the debugger: the last position of a run is set in
+// the same step that destroys the window, too late for anyone to read it from outside.
 void SetStatusText(const char* text) {
     SetWindowTextA(StatusLabel, text);
+    char line[64];
+    FormatText(line, sizeof line, "status label %s\n", text);
+    OutputDebugStringA(line);
 }
 
 void SetOverallPosition(int position) {
     SendMessageA(OverallBar, PBM_SETPOS, position, 0);
+    char line[32];
+    FormatText(line, sizeof line, "overall bar %d\n", position);
+    OutputDebugStringA(line);
 }
 
 void ShowOverallProgress() {
@@ -84,7 +93,7 @@ int UploadNextFile(HWND window) {
         ShowOverallProgress();
         return AdvanceIdle;
     }
-    char path[MAX_PATH] = {};
+    char path[NameSize] = {};
     const int row = ResolveNextFile(snapshot, 0, path, sizeof path);
     if (Steps().StartUpload(window, TransferBar, QueueList, row, path) != 0) {
         Steps().ShowAlert("スレッドの作成に失敗しました");

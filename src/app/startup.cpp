@@ -15,8 +15,8 @@ int ParseExpectedFileCount(int argc, char** argv) {
     return std::atoi(argv[1]);
 }
 
-int ComputeModuleDirectory(HINSTANCE instance, char (&destination)[MAX_PATH]) {
-    char path[MAX_PATH] = {};
+int ComputeModuleDirectory(HINSTANCE instance, char (&destination)[NameSize]) {
+    char path[NameSize] = {};
     DWORD length = GetModuleFileNameA(instance, path, sizeof path);
     // A path that filled the whole buffer was cut; its directory part is not trustworthy.
     if (length == 0 || length >= sizeof path)

@@ -1,6 +1,8 @@
 #pragma once
 // Start-up of the uploader process and its message loop.
 
+#include "util/text_sizes.h"
+
 #include <windows.h>
 
 constexpr char InstanceMutexName[] = "tavik-vistora-upload-program";
@@ -9,7 +11,7 @@ constexpr char InstanceMutexName[] = "tavik-vistora-upload-program";
 int ParseExpectedFileCount(int argc, char** argv);
 
 // ModuleDirectory of the program file; 0 when non-empty, -1 when empty.
-int ComputeModuleDirectory(HINSTANCE instance, char (&destination)[MAX_PATH]);
+int ComputeModuleDirectory(HINSTANCE instance, char (&destination)[NameSize]);
 
 void RegisterMainWindowClass(HINSTANCE instance, const char* className);
 // The 400 by 300 main window; its WM_CREATE builds the controls and may refuse.

@@ -55,7 +55,7 @@ HDDEDATA UploadFilenameXfer(const XferInfo* xfer, WORD) {
     if (IsDataTransaction(xfer->type)) {
         QueueSnapshot snapshot(QueueList);
         snapshot.Collect();
-        char path[MAX_PATH] = {};
+        char path[NameSize] = {};
         if (!snapshot.waiting.empty())
             ResolveNextFile(snapshot, 0, path, sizeof path);
         return ReplyBytes(xfer, path, std::strlen(path) + 1);
@@ -64,7 +64,7 @@ HDDEDATA UploadFilenameXfer(const XferInfo* xfer, WORD) {
         return AdviseStartOnly(xfer);
 
     OutputDebugStringA("UploadFilenameXfer poke received.");
-    char name[MAX_PATH];
+    char name[NameSize];
     if (ReadPokedData(xfer, name, sizeof name) == 0)
         return nullptr;
     name[sizeof name - 1] = '\0';
@@ -79,7 +79,7 @@ HDDEDATA LoginDataXfer(const XferInfo* xfer, WORD) {
         return AdviseStartOnly(xfer);
 
     OutputDebugStringA("LoginDataXfer poke received.");
-    char text[2048];
+    char text[LongTextSize];
     if (ReadPokedData(xfer, text, sizeof text) == 0)
         return nullptr;
     text[sizeof text - 1] = '\0';

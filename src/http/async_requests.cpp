@@ -111,7 +111,7 @@ void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR cont
         throw ClientError::SendFailed;
     // The event is auto-reset: this wait consumes the completion of the send, and the
     // completion of the end request below is left for the caller's wait.
-    if (!WaitForCompletion(0xFFFFFFFF))
+    if (!WaitForCompletion(INFINITE))
         throw ClientError::SendFailed;
     // The send's outcome is taken from the send's own completion, before the end request
     // starts: a connection that fails fast completes the end request (and overwrites
@@ -123,20 +123,25 @@ void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR cont
         throw ClientError::SendFailed;
 }
 
-bool AsyncHttpClient::WaitForCompletion(DWORD timeout) {
+bool AsyncHttpClient::WaitInSlices(DWORD timeout, DWORD slice) {
     if (!IsValidHandle(completionEvent))
         return true;
-    const DWORD tries = timeout == 0xFFFFFFFF ? 600 : timeout / 100;
+    // A timeout shorter than one slice waits for nothing.
+    const DWORD slices = timeout == INFINITE ? DefaultWaitSlices : timeout / slice;
     const HANDLE events[] = {completionEvent, stopEvent};
     const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
-    for (DWORD i = 0; i < tries; ++i) {
+    for (DWORD i = 0; i < slices; ++i) {
         // The completion wins when both are signalled. A failed or abandoned wait ends the
         // wait as well as a signal does.
-        const DWORD waited = WaitForMultipleObjects(count, events, FALSE, 100);
+        const DWORD waited = WaitForMultipleObjects(count, events, FALSE, slice);
         if (waited == WAIT_OBJECT_0 + 1)
             return false;
         if (waited != WAIT_TIMEOUT)
             return true;
     }
     return false;
+}
+
+bool AsyncHttpClient::WaitForCompletion(DWORD timeout) {
+    return WaitInSlices(timeout, CompletionWaitSlice);
 }

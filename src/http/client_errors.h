@@ -16,8 +16,8 @@ inline constexpr char HandleNotOpened[] = "handle not opened...";
 inline constexpr char RequestFailed[] = "request failed...";
 inline constexpr char AdditionalHeaderFailed[] = "additional header failed...";
 inline constexpr char AddCookieFailed[] = "add cookie failed...";
-// The send, write, wait and end steps of the POST operations have always reported
-// their failure without the dots; the text is kept so that logs stay comparable.
+// The send, write, wait and end steps of the POST operations report their failure
+// without the dots, so a log tells them apart from the construction steps.
 inline constexpr char SendFailed[] = "request failed";
 inline constexpr char AsyncRequestFailed[] = "asynchronized request failed...";
 inline constexpr char ConnectionFailed[] = "connection failed...";

@@ -9,7 +9,8 @@
 class HeapBlock {
   public:
     HeapBlock() = default;
-    // Zero-filled, as every request body has been. Holds null when the heap refused.
+    // Zero-filled, so that a body is terminated wherever it ends. Holds null when the heap
+    // refused.
     explicit HeapBlock(std::size_t size)
         : data_(static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size))) {}
     // Takes over a block that was allocated from the process heap elsewhere.

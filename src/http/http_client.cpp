@@ -4,7 +4,6 @@
 #include "http/form_body.h"
 
 HttpClient::~HttpClient() {
-    // Fields first, then cookies, as the client has always released them.
     ClearFormFields();
     ClearCookies();
 }

@@ -8,8 +8,10 @@
 // completion event. A job derives from AsyncHttpClient as its first base and passes itself
 // as the WinINet context value, so the callback reaches both through one pointer.
 //
-// The virtual operations keep their historical order in the table: the destructor,
-// Connect, PostMultipart, PostForm, Get; then AsyncPostMultipart, AsyncPostForm, AsyncGet.
+// The virtual operations, in their order in the table: the destructor, Connect,
+// PostMultipart, PostForm, Get; then AsyncPostMultipart, AsyncPostForm, AsyncGet. The
+// synchronous ones (Connect, Get, PostForm, PostMultipart) and AsyncGet complete the
+// client's interface; nothing in the uploader calls them.
 
 #include "http/heap_block.h"
 #include "http/http_types.h"
@@ -125,6 +127,11 @@ class HttpClient {
     DWORD availableLanding_ = 0;
 };
 
+// The waits for a request's completion: the client's own in slices of 100 ms, a job's
+// in slices of 200 ms; INFINITE stands for 600 slices (60 s or 120 s).
+constexpr DWORD CompletionWaitSlice = 100;
+constexpr DWORD DefaultWaitSlices = 600;
+
 class AsyncHttpClient : public HttpClient {
   public:
     // The asynchronous requests, called by SendRequest through the table.
@@ -142,9 +149,9 @@ class AsyncHttpClient : public HttpClient {
     // Creates completionEvent and starts a request of kind. True when it was started; on
     // failure the request handle is closed. Never throws.
     bool SendRequest(DWORD_PTR context, const char* path, RequestKind kind, const char* referrer);
-    // Waits for completionEvent in slices of 100 ms; 0xFFFFFFFF means 600 slices.
-    // True when the event was signalled, or when there is none; false when the time ran
-    // out or stopEvent was signalled first.
+    // Waits for completionEvent in slices of CompletionWaitSlice; INFINITE means
+    // DefaultWaitSlices of them. True when the event was signalled, or when there is
+    // none; false when the time ran out or stopEvent was signalled first.
     bool WaitForCompletion(DWORD timeout);
 
     DWORD asyncResult = 0;
@@ -159,6 +166,9 @@ class AsyncHttpClient : public HttpClient {
   protected:
     // Only ever created as the first base of a job.
     AsyncHttpClient() = default;
+    // The one wait for a request: completionEvent in slices of slice ms, timeout / slice
+    // of them (DefaultWaitSlices for INFINITE), ended early by stopEvent.
+    bool WaitInSlices(DWORD timeout, DWORD slice);
 
   private:
     // What both asynchronous POSTs do once their record is filled: send it, wait for the

@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-// The values are those the client has always stored; Ftp is what a new client holds.
+// The values are those the client stores and reports in its diagnostics; Ftp is what a
+// new client holds.
 enum class Scheme : std::int32_t { Ftp = 0, Http = 1, Https = 2 };
 
 enum class RequestKind : std::int32_t { GetRequest = 0, FormRequest = 1, MultipartRequest = 2 };

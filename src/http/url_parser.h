@@ -10,7 +10,7 @@
 constexpr std::size_t UrlPartSize = 1024;
 
 // Splits url into scheme, user, password, host, port and path, byte by byte and without
-// decoding, with the service's historical quirks kept (see url_parser.cpp). Returns false
+// decoding, with the quirks that the service's URLs rely on (see url_parser.cpp). Returns false
 // when a part did not fit its buffer; that part then holds what fitted.
 bool ParseUrl(const char* url, char (&scheme)[UrlPartSize], char (&user)[UrlPartSize],
               char (&password)[UrlPartSize], char (&host)[UrlPartSize], std::int32_t& port,

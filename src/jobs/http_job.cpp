@@ -52,28 +52,27 @@ void HttpJob::ResetRunFields() {
 
 void HttpJob::CloseAndDrain() {
     CloseHandles();
-    for (int poll = 0; poll < 20; ++poll) {
-        if (StopRequested || ClosingCount >= 2)
+    for (int poll = 0; poll < DrainPolls; ++poll) {
+        if (StopRequested || AllClosingsArrived())
             return;
-        Sleep(300);
+        Sleep(DrainPollInterval);
     }
 }
 
+bool HttpJob::AllClosingsArrived() const {
+    return ClosingCount >= contextHandlesOpened;
+}
+
 bool HttpJob::WaitForRequest(DWORD timeout) {
-    if (!IsValidHandle(completionEvent))
-        return true;
-    const DWORD slices = timeout == INFINITE ? 600 : timeout / 200;
-    for (DWORD slice = 0; slice < slices; ++slice) {
-        if (WaitForSingleObject(completionEvent, 200) != WAIT_TIMEOUT)
-            return true;
-        if (StopRequested)
-            return false;
-    }
-    return false;
+    return WaitInSlices(timeout, RequestWaitSlice);
 }
 
 void HttpJob::SetBar(int position) {
     SendMessageA(ProgressBar, PBM_SETPOS, position, 0);
+    // Where each run leaves the bar, for a reader who cannot catch the bar in time.
+    char line[32];
+    FormatText(line, sizeof line, "transfer bar %d\n", position);
+    OutputDebugStringA(line);
 }
 
 void HttpJob::AdvanceBar(int delta) {
@@ -136,6 +135,14 @@ void ServiceSentMessages() {
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
+// How long a teardown waits for a job's thread to end (its alert closed, its drain
+// done), and then for the closings of its handles, polled this often.
+constexpr DWORD ThreadEndLimit = 15000;
+constexpr DWORD ClosingLimit = 2000;
+constexpr DWORD ClosingPollInterval = 10;
+// How often a waiting teardown services messages that the job's thread sends it.
+constexpr DWORD SentMessageSlice = 50;
+
 // Teardowns that could not destroy their job yet leave it here.
 std::vector<HttpJob*> ParkedJobs;
 
@@ -143,18 +150,13 @@ bool ThreadEnded(HttpJob& job) {
     return job.threadHandle == nullptr || WaitForSingleObject(job.threadHandle, 0) == WAIT_OBJECT_0;
 }
 
-// WinINet reports every handle the job opened with one closing notification, the last
-// call it makes for that handle.
-bool AllClosingsArrived(const HttpJob& job) {
-    return job.ClosingCount >= job.contextHandlesOpened;
-}
-
 bool WaitForThread(HttpJob& job, DWORD limit) {
     if (job.threadHandle == nullptr)
         return true;
     const DWORD start = GetTickCount();
     for (;;) {
-        DWORD waited = MsgWaitForMultipleObjects(1, &job.threadHandle, FALSE, 50, QS_SENDMESSAGE);
+        DWORD waited = MsgWaitForMultipleObjects(1, &job.threadHandle, FALSE, SentMessageSlice,
+                                                 QS_SENDMESSAGE);
         if (waited == WAIT_OBJECT_0)
             return true;
         if (waited == WAIT_FAILED)
@@ -175,10 +177,10 @@ bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit) {
         return false;
     job.CloseHandles();
     const DWORD start = GetTickCount();
-    while (!AllClosingsArrived(job)) {
+    while (!job.AllClosingsArrived()) {
         if (GetTickCount() - start >= closingLimit)
             return false;
-        Sleep(10);
+        Sleep(ClosingPollInterval);
     }
     return true;
 }
@@ -186,7 +188,7 @@ bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit) {
 void DisposeJob(HttpJob* job) {
     // Jobs set aside by earlier teardowns go as soon as nothing can reach them any more.
     for (auto parked = ParkedJobs.begin(); parked != ParkedJobs.end();) {
-        if (ThreadEnded(**parked) && AllClosingsArrived(**parked)) {
+        if (ThreadEnded(**parked) && (*parked)->AllClosingsArrived()) {
             delete *parked;
             parked = ParkedJobs.erase(parked);
         } else {
@@ -195,7 +197,7 @@ void DisposeJob(HttpJob* job) {
     }
     if (job == nullptr)
         return;
-    if (RetireJob(*job, 15000, 2000)) {
+    if (RetireJob(*job, ThreadEndLimit, ClosingLimit)) {
         OutputDebugStringA("job retired: its thread has ended and its handles are closed\n");
         delete job;
         return;

@@ -4,13 +4,14 @@
 
 #include "http/http_client.h"
 #include "jobs/worker_job.h"
+#include "util/text_sizes.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstddef>
 
-// The user agent both jobs announce; the service has always seen this one.
+// The user agent both jobs announce: the album service tells its uploaders by it.
 constexpr char JobUserAgent[] = "Mozilla/4.0 (compatible; )";
 
 // The alert texts of the results both jobs share; each job adds its own for Rejected.
@@ -23,6 +24,14 @@ inline constexpr char ConnectFailed[] = "サーバに接続できませんでし
 // A job's alert: no owner, caption "警告", blocking its caller until dismissed. Its text
 // also goes to the debugger, since a teardown may close the box before anyone reads it.
 void ShowJobAlert(const char* text);
+
+// A job's wait for its request is sliced coarser than the client's own.
+constexpr DWORD RequestWaitSlice = 200;
+// How long a job's run waits for its handles' closing notifications: 20 x 300 ms.
+constexpr int DrainPolls = 20;
+constexpr DWORD DrainPollInterval = 300;
+// The longest wait for a request to complete, and for an upload's answer.
+constexpr DWORD RequestTimeout = 60000;
 
 class HttpJob : public AsyncHttpClient, public WorkerJob {
   public:
@@ -37,10 +46,13 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     // never sits out a 60-second wait.
     void RequestStop() override;
 
-    // Worker: closes the client's handles and waits (20 x 300 ms at most) for their two
-    // closing notifications, or until a stop is requested.
+    // Worker: closes the client's handles and waits (DrainPolls x DrainPollInterval at
+    // most) for their closing notifications, or until a stop is requested.
     void CloseAndDrain();
-    // Worker: waits for completionEvent in 200 ms slices, noticing a stop between them.
+    // WinINet reports every handle the job opened with one closing notification, the
+    // last call it makes for that handle: a job may go once it has counted them all.
+    bool AllClosingsArrived() const;
+    // Worker: waits for completionEvent in RequestWaitSlice slices; a stop ends it.
     bool WaitForRequest(DWORD timeout);
 
     // The per-run fields back to zero (part of each job's Configure).
@@ -49,7 +61,7 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     std::atomic<int> LastStatus{0};
     std::atomic<int> BytesSent{0};
     std::atomic<int> ClosingCount{0};
-    char ResponseBuffer[2048];
+    char ResponseBuffer[LongTextSize];
     int ResponseLength = 0;
     HWND ProgressBar = nullptr;
     HWND NotifyWindow = nullptr;

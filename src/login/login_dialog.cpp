@@ -4,10 +4,9 @@
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
 #include "util/bounded_text.h"
+#include "util/text_sizes.h"
 
 namespace {
-
-constexpr int EditTextSize = 260;
 
 void OnInitDialog(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_LOGIN_MAIL, Settings.LoginName);
@@ -15,14 +14,14 @@ void OnInitDialog(HWND dialog) {
 }
 
 void OnOk(HWND dialog) {
-    char address[EditTextSize] = {};
-    char password[EditTextSize] = {};
-    GetDlgItemTextA(dialog, IDC_LOGIN_MAIL, address, EditTextSize);
-    GetDlgItemTextA(dialog, IDC_LOGIN_PASSWORD, password, EditTextSize);
-    address[EditTextSize - 1] = '\0';
-    password[EditTextSize - 1] = '\0';
+    char address[NameSize] = {};
+    char password[NameSize] = {};
+    GetDlgItemTextA(dialog, IDC_LOGIN_MAIL, address, sizeof address);
+    GetDlgItemTextA(dialog, IDC_LOGIN_PASSWORD, password, sizeof password);
+    address[NameSize - 1] = '\0';
+    password[NameSize - 1] = '\0';
 
-    // The edits are read into 260 bytes, so -1 (too long) cannot come back here and
+    // The edits are read into NameSize bytes, so -1 (too long) cannot come back here and
     // every positive code has a text.
     int code = ValidateMailAddress(address);
     if (code > 0) {

@@ -15,6 +15,12 @@ LoginJob* CurrentLoginJob = nullptr;
 
 namespace {
 
+// The login reads its answer a moment after the request completed, then in pieces a
+// second apart, for 10 s at most.
+constexpr DWORD FirstReadPause = 500;
+constexpr DWORD ReadPause = 1000;
+constexpr DWORD LoginAnswerLimit = 10000;
+
 const char* const LoginMessages[] = {
     "OK",
     JobText::Interrupted,
@@ -64,7 +70,7 @@ int LoginJob::Run() {
         SendRequest(reinterpret_cast<DWORD_PTR>(this), RequestPath, RequestKind::FormRequest,
                     nullptr);
         AdvanceBar(20);
-        if (!WaitForRequest(60000)) {
+        if (!WaitForRequest(RequestTimeout)) {
             CloseCompletionEvent();
             result = StopRequested ? Interrupted : TimedOut;
             SetBar(0);
@@ -84,7 +90,7 @@ int LoginJob::Run() {
 int LoginJob::ReadAnswer() {
     const DWORD start = GetTickCount();
     int result = ReceiveError;
-    Sleep(500);
+    Sleep(FirstReadPause);
     const bool successStatus = AnsweredWithSuccessStatus();
     char piece[128];
     DWORD received = 0;
@@ -110,11 +116,11 @@ int LoginJob::ReadAnswer() {
             result = Interrupted;
             break;
         }
-        if (GetTickCount() - start > 10000) {
+        if (GetTickCount() - start > LoginAnswerLimit) {
             result = TimedOut;
             break;
         }
-        Sleep(1000);
+        Sleep(ReadPause);
     }
     // A read that waited for the answer's bytes ends at a stop; that is the stop.
     if (StopRequested && result == ReceiveError)

@@ -3,6 +3,7 @@
 // URL and takes a session token from the answer, with its starter and teardown.
 
 #include "jobs/http_job.h"
+#include "util/text_sizes.h"
 
 #include <windows.h>
 
@@ -20,11 +21,11 @@ class LoginJob : public HttpJob {
     std::size_t TakeSessionToken(char* destination, std::size_t size) const;
     static void ShowJobResult(int code);
 
-    char ServiceUrl[260];
-    char RequestPath[260];
-    char EncodedLoginName[260];
-    char DigestText[64];
-    char SessionToken[64];
+    char ServiceUrl[NameSize];
+    char RequestPath[NameSize];
+    char EncodedLoginName[NameSize];
+    char DigestText[TokenSize];
+    char SessionToken[TokenSize];
 
   private:
     int ReadAnswer();

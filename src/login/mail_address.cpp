@@ -1,5 +1,7 @@
 #include "login/mail_address.h"
 
+#include "util/text_sizes.h"
+
 #include <cstddef>
 #include <cstring>
 
@@ -7,9 +9,6 @@ namespace {
 
 // The punctuation that the service accepts in an address besides letters and digits.
 constexpr char PlainPunctuation[] = "!#$%&'*+-/=?^_`{|}~";
-
-// Longest address, terminator included, that the login's text fields can carry.
-constexpr std::size_t MailAddressFieldSize = 260;
 
 // Explicit ranges rather than isalpha: the C runtime's answer for bytes 0x80-0xFF
 // depends on the locale, and the service only counts ASCII letters.
@@ -51,8 +50,8 @@ int ClassifyMailChar(int character) {
 
 int ValidateMailAddress(const char* text) {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
-    std::size_t length = strnlen(text, MailAddressFieldSize);
-    if (length >= MailAddressFieldSize)
+    std::size_t length = strnlen(text, NameSize);
+    if (length >= NameSize)
         return -1;
     if (length < 6)
         return 1;

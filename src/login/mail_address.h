@@ -7,7 +7,7 @@ enum MailCharClass { MailCharInvalid = 0, MailCharPlain = 1, MailCharDot = 2, Ma
 int ClassifyMailChar(int character);
 
 // 0 when text is acceptable as an address, 1 to 9 for the first rule it breaks
-// (MailAddressMessages holds the text to show), -1 when it has 260 bytes or more.
+// (MailAddressMessages holds the text to show), -1 when it has NameSize (260) bytes or more.
 int ValidateMailAddress(const char* text);
 
 constexpr int MailAddressMessageCount = 10;

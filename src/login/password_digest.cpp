@@ -7,9 +7,6 @@
 
 #include <cstring>
 
-static_assert(sizeof Settings.PasswordDigest == DigestTextFieldSize,
-              "the digest text is formatted straight into the settings field");
-
 void ComputePasswordDigest() {
     std::uint32_t digest[5];
     Sha1Digest(Settings.Password, strnlen(Settings.Password, sizeof Settings.Password), digest);

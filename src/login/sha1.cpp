@@ -131,7 +131,7 @@ void Sha1Digest(const void* data, std::size_t count, std::uint32_t digest[5]) {
     Sha1Compute(0, nullptr, data, count, digest);
 }
 
-void FormatDigestText(const std::uint32_t digest[5], char (&out)[DigestTextFieldSize]) {
+void FormatDigestText(const std::uint32_t digest[5], char (&out)[NameSize]) {
     std::memset(out, 0, sizeof out);
     // unsigned long is 32 bits on Windows but 64 on the native fuzzing builds; the casts
     // keep "%08lx" correct on both.

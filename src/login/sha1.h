@@ -2,6 +2,8 @@
 // SHA-1 (FIPS 180-1) and the text form of a digest that the login sends as "hash".
 // Platform-free: no <windows.h>, so it also builds natively for fuzzing.
 
+#include "util/text_sizes.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,8 +15,6 @@ void Sha1Compute(int streamMode, std::FILE* stream, const void* data, std::size_
 
 void Sha1Digest(const void* data, std::size_t count, std::uint32_t digest[5]);
 
-constexpr std::size_t DigestTextFieldSize = 260;
-
 // Zero-fills out, then writes the five words as 40 lowercase hexadecimal digits and a
 // line feed. The service compares the whole value, line feed included.
-void FormatDigestText(const std::uint32_t digest[5], char (&out)[DigestTextFieldSize]);
+void FormatDigestText(const std::uint32_t digest[5], char (&out)[NameSize]);

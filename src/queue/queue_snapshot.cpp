@@ -55,7 +55,7 @@ int ResolveNextFile(const QueueSnapshot& snapshot, std::size_t position, char* p
         return -1;
     const int row = snapshot.waiting[position];
 
-    char name[MAX_PATH] = {};
+    char name[NameSize] = {};
     LVITEMA item = {};
     item.iSubItem = 1;
     item.pszText = name;

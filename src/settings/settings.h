@@ -1,31 +1,29 @@
 #pragma once
 // The settings record and its INI file "Vistora.ini", section "WebAlbum".
 
-#include <cstddef>
+#include "util/text_sizes.h"
+
 #include <string>
 
-constexpr std::size_t UrlFieldSize = 520;
-constexpr std::size_t TextFieldSize = 260;
-
 struct SettingsRecord {
-    char LoginUrl[UrlFieldSize];
-    char UploadUrl[UrlFieldSize];
-    char LoginName[TextFieldSize];
-    char Password[TextFieldSize];
-    char LoginPath[TextFieldSize];
-    char UploadPath[TextFieldSize];
+    char LoginUrl[UrlSize];
+    char UploadUrl[UrlSize];
+    char LoginName[NameSize];
+    char Password[NameSize];
+    char LoginPath[NameSize];
+    char UploadPath[NameSize];
     // Empty while no login is held.
-    char SessionId[TextFieldSize];
-    char PasswordDigest[TextFieldSize];
+    char SessionId[NameSize];
+    char PasswordDigest[NameSize];
 };
 extern SettingsRecord Settings;
 
 // Login data poked by the host, waiting for the controller's next step.
 struct StagedLoginRecord {
-    char LoginUrl[UrlFieldSize];
-    char UploadUrl[UrlFieldSize];
-    char LoginName[TextFieldSize];
-    char Password[TextFieldSize];
+    char LoginUrl[UrlSize];
+    char UploadUrl[UrlSize];
+    char LoginName[NameSize];
+    char Password[NameSize];
 };
 extern StagedLoginRecord StagedLoginData;
 

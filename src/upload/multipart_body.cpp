@@ -15,6 +15,10 @@ namespace {
 // The body's Content-Length is formatted with %d, and a block of 2 GiB is beyond what a
 // 32-bit process can hold anyway.
 constexpr std::uint64_t MaxBodyBlock = 0x7FFFFFFF;
+// A file goes into the body in reads of this size.
+constexpr std::size_t FileReadBlock = 1024;
+// Room for a file name converted to UTF-8; a longer one is cut there.
+constexpr std::size_t Utf8NameSize = 1024;
 
 UniqueHandle OpenForReading(const std::string& filePath) {
     return UniqueHandle(CreateFileA(filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -27,22 +31,22 @@ bool MoreDataIn(HANDLE file) {
     return ReadFile(file, &probe, 1, &got, nullptr) && got > 0;
 }
 
-// Reads the file into dest, which has room bytes, in the blocks of 1024 bytes the body
-// has always been filled with: until a read brings nothing, and a block that starts past
-// the size taken at opening is dropped, so a file that grows adds at most one block.
+// Reads the file into dest, which has room bytes, in blocks of FileReadBlock bytes
+// straight into the body: until a read brings nothing, and a block that starts past the
+// size taken at opening is dropped, so a file that grows adds at most one block.
 // Where a block would reach past the room, more data in the file fails the part (returns
 // false) rather than spilling over the next part.
 bool ReadContent(HANDLE file, char* dest, std::size_t room, DWORD size, std::size_t& taken) {
     taken = 0;
     for (;;) {
         const std::size_t free = room - taken;
-        const DWORD want = static_cast<DWORD>(free < 1024 ? free : 1024);
+        const DWORD want = static_cast<DWORD>(free < FileReadBlock ? free : FileReadBlock);
         DWORD got = 0;
         if (want > 0 && (!ReadFile(file, dest + taken, want, &got, nullptr) || got == 0))
             return true;
         if (taken > size)
             return true;
-        const bool cut = want < 1024 && got == want;
+        const bool cut = want < FileReadBlock && got == want;
         if (cut) {
             if (MoreDataIn(file))
                 return false;
@@ -112,7 +116,7 @@ std::size_t HttpClient::WriteFormPart(const FormField& field, char* dest, std::s
 
     std::string fileName = field.value;
     FileNameOf(fileName);
-    char converted[1024];
+    char converted[Utf8NameSize];
     const char* sentName = fileName.c_str();
     // A name that cannot be converted goes out as it is rather than not at all.
     if (NeedsUtf8Name(sentName) && AnsiToUtf8(sentName, converted, sizeof converted) > 0)

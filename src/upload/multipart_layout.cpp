@@ -4,15 +4,6 @@
 
 #include <cstring>
 
-namespace {
-
-const char PlainPartFormat[] = "--%s\r\nContent-Disposition: form-data; name=\"%s\"\r\n\r\n%s\r\n";
-const char FilePartFormat[] =
-    "--%s\r\nContent-Disposition: form-data; name=\"%s\"; filename=\"%s\"\r\n\r\n";
-const char ClosingLineFormat[] = "--%s--\r\n";
-
-} // namespace
-
 std::size_t PlainPartLength(const char* boundary, const char* name, const char* value) {
     return PlainPartFixedLength + std::strlen(boundary) + std::strlen(name) + std::strlen(value);
 }
@@ -22,7 +13,7 @@ std::size_t FilePartHeaderLength(const char* boundary, const char* name, const c
 }
 
 std::size_t ClosingLineLength(const char* boundary) {
-    return std::strlen(boundary) + 6;
+    return ClosingLineFixedLength + std::strlen(boundary);
 }
 
 std::size_t WritePlainPart(char* dest, std::size_t room, const char* boundary, const char* name,

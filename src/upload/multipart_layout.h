@@ -18,9 +18,28 @@
 constexpr std::uint32_t PlainPartMargin = 8192;
 constexpr std::uint32_t FilePartMargin = 6144;
 
-// The fixed texts of the two part formats.
-constexpr std::size_t PlainPartFixedLength = 49;
-constexpr std::size_t FilePartFixedLength = 60;
+inline constexpr char PlainPartFormat[] =
+    "--%s\r\nContent-Disposition: form-data; name=\"%s\"\r\n\r\n%s\r\n";
+inline constexpr char FilePartFormat[] =
+    "--%s\r\nContent-Disposition: form-data; name=\"%s\"; filename=\"%s\"\r\n\r\n";
+inline constexpr char ClosingLineFormat[] = "--%s--\r\n";
+
+// A format's own text: its length without the "%s" placeholders.
+template <std::size_t N> constexpr std::size_t FixedTextLength(const char (&format)[N]) {
+    std::size_t length = N - 1;
+    for (std::size_t i = 0; i + 2 < N; ++i) {
+        if (format[i] == '%' && format[i + 1] == 's')
+            length -= 2;
+    }
+    return length;
+}
+
+constexpr std::size_t PlainPartFixedLength = FixedTextLength(PlainPartFormat);
+constexpr std::size_t FilePartFixedLength = FixedTextLength(FilePartFormat);
+constexpr std::size_t ClosingLineFixedLength = FixedTextLength(ClosingLineFormat);
+// The part lengths the album service's parser is known to take.
+static_assert(PlainPartFixedLength == 49 && FilePartFixedLength == 60 &&
+              ClosingLineFixedLength == 6);
 
 std::size_t PlainPartLength(const char* boundary, const char* name, const char* value);
 std::size_t FilePartHeaderLength(const char* boundary, const char* name, const char* fileName);
@@ -40,7 +59,8 @@ std::size_t WriteClosingLine(char* dest, std::size_t room, const char* boundary)
 bool NeedsUtf8Name(const char* fileName);
 
 // The estimate's room for one file field: its size plus the margin, in 32-bit arithmetic
-// as it has always been counted, so an unreadable file (size 0xFFFFFFFF) counts 6143.
+// because GetFileSize's low word is all it takes, so an unreadable file (size 0xFFFFFFFF)
+// counts 6143.
 inline std::uint32_t FileFieldEstimate(std::uint32_t fileSize) {
     return fileSize + FilePartMargin;
 }

@@ -68,11 +68,11 @@ int UploadJob::Run() {
     ClearFormFields();
     AddFormField("file", FilePath, true);
     // The values go into the query as they are: the service reads them unescaped.
-    char target[2048];
+    char target[LongTextSize];
     FormatText(target, sizeof target, "%s?sessionId=%s&userId=%s", UploadPath, SessionId, UserId);
     SendRequest(reinterpret_cast<DWORD_PTR>(this), target, RequestKind::MultipartRequest, nullptr);
     AdvanceBar(20);
-    if (!WaitForCompletion(60000)) {
+    if (!WaitForCompletion(RequestTimeout)) {
         CloseCompletionEvent();
         SetBar(100);
         return Complete(StopRequested ? Interrupted : TimedOut);
@@ -109,7 +109,7 @@ int UploadJob::ReadAnswer() {
         }
         if (StopRequested)
             return Interrupted;
-        if (GetTickCount() - start > 60000)
+        if (GetTickCount() - start > RequestTimeout)
             return TimedOut;
     }
     // A stop ends a read that waits for the answer's bytes: that is the stop, not a

@@ -3,6 +3,7 @@
 // upload URL and judges the answer, with its starter and teardown.
 
 #include "jobs/http_job.h"
+#include "util/text_sizes.h"
 
 #include <windows.h>
 
@@ -18,11 +19,11 @@ class UploadJob : public HttpJob {
     // The job's alert: shown when always is set, or for results other than 0 and 4.
     static void ShowJobResult(int code, bool always);
 
-    char UploadUrl[260];
-    char UploadPath[260];
-    char UserId[260];
-    char SessionId[64];
-    char FilePath[260];
+    char UploadUrl[NameSize];
+    char UploadPath[NameSize];
+    char UserId[NameSize];
+    char SessionId[TokenSize];
+    char FilePath[NameSize];
 
   private:
     int ReadAnswer();

@@ -1,5 +1,6 @@
 #include "util/paths.h"
 
+#include "util/text_sizes.h"
 #include "util/win_handles.h"
 
 #include <windows.h>
@@ -7,7 +8,7 @@
 std::string CurrentDirectory;
 
 void CaptureCurrentDirectory() {
-    char buffer[MAX_PATH + 1] = {};
+    char buffer[NameSize + 1] = {};
     DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
     // A longer directory does not fit: the call then reports the size it would need and
     // fills nothing, so the directory stays unknown (empty) rather than cut.
@@ -56,7 +57,7 @@ int CutAfterLastBackslash(char* path) {
 }
 
 std::string ProgramFileDirectory() {
-    char path[MAX_PATH] = {};
+    char path[NameSize] = {};
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     // A path that filled the whole buffer was cut; its directory is not trustworthy.
     if (length == 0 || length >= sizeof path)

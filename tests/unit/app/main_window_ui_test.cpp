@@ -1,5 +1,4 @@
 #include "app/app_state.h"
-#include "app/layout.h"
 #include "app/main_window.h"
 #include "queue/upload_queue.h"
 #include "resources/resource_ids.h"
@@ -42,12 +41,12 @@ Column ColumnAt(HWND list, int index) {
     return {heading, column.cx, column.fmt & LVCFMT_JUSTIFYMASK, column.iSubItem, exists};
 }
 
-void ExpectPlaced(HWND control, const ControlRect& expected) {
+void ExpectPlaced(HWND control, int x, int y, int width, int height) {
     RECT r = ChildRect(control);
-    EXPECT_EQ(r.left, expected.x);
-    EXPECT_EQ(r.top, expected.y);
-    EXPECT_EQ(r.right - r.left, expected.width);
-    EXPECT_EQ(r.bottom - r.top, expected.height);
+    EXPECT_EQ(r.left, x);
+    EXPECT_EQ(r.top, y);
+    EXPECT_EQ(r.right - r.left, width);
+    EXPECT_EQ(r.bottom - r.top, height);
 }
 
 using MainWindowTest = MainWindowFixture;
@@ -109,14 +108,15 @@ TEST_F(MainWindowTest, ResizingLaysTheControlsOutAndPaintsTheOverallBarGreen) {
         SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
         RECT client;
         GetClientRect(window, &client);
-        MainLayout layout =
-            ComputeLayout(client.right, client.bottom, GetSystemMetrics(SM_CYMENUSIZE));
-        ExpectPlaced(Backdrop, layout.backdrop);
-        ExpectPlaced(StatusLabel, layout.statusLabel);
-        ExpectPlaced(TransferBar, layout.transferBar);
-        ExpectPlaced(OverallBar, layout.overallBar);
-        ExpectPlaced(QueueList, layout.queueList);
-        ExpectPlaced(UploadButton, layout.uploadButton);
+        const int w = client.right;
+        const int h = client.bottom;
+        const int m = GetSystemMetrics(SM_CYMENUSIZE);
+        ExpectPlaced(Backdrop, 0, 0, w, h);
+        ExpectPlaced(StatusLabel, 0, 0, 100, m);
+        ExpectPlaced(TransferBar, 100, 0, 200, m / 2);
+        ExpectPlaced(OverallBar, 100, m / 2, 200, m / 2);
+        ExpectPlaced(QueueList, 0, m, w, h - m);
+        ExpectPlaced(UploadButton, 0, h - m, 0, 0);
     }
     EXPECT_EQ(SendMessageA(OverallBar, ProgressGetBarColour, 0, 0), 0x0000FF00);
 }

@@ -12,7 +12,7 @@
 namespace {
 
 std::string HexOf(const std::uint32_t digest[5]) {
-    char text[DigestTextFieldSize];
+    char text[NameSize];
     FormatDigestText(digest, text);
     return std::string(text, 40);
 }
@@ -134,7 +134,7 @@ TEST(Sha1, StreamModeDigestsWhatRemainsInTheStream) {
 TEST(DigestText, IsFortyLowercaseDigitsAndALineFeedInAZeroFilledField) {
     const std::uint32_t digest[5] = {0x00000001u, 0xABCDEF01u, 0x0000F00Du, 0x10000000u,
                                      0xFFFFFFFFu};
-    char text[DigestTextFieldSize];
+    char text[NameSize];
     std::memset(text, 'x', sizeof text);
     FormatDigestText(digest, text);
     EXPECT_STREQ(text, "00000001abcdef010000f00d10000000ffffffff\n");
