@@ -2,7 +2,9 @@
 # Creates the project's private Wine prefix (never the user's ~/.wine) and configures it:
 #  - the uploader reports Windows 98: Wine's DdeImpersonateClient is a stub that always
 #    fails, so on an NT version the DDE callback would never reach an item handler;
-#  - the dialogs' font "ＭＳ Ｐゴシック" is replaced by IPA P Gothic so Japanese renders.
+#  - the dialogs' font "ＭＳ Ｐゴシック" is replaced by IPA P Gothic so Japanese renders;
+#  - windows are not handed to a window manager: there is none on Xvfb, and Wine would
+#    wait up to 2 s for one whenever a window (a closed message box, say) is hidden.
 #
 #   scripts/prepare-prefix.sh [build-dir]
 set -euo pipefail
@@ -12,7 +14,7 @@ build_dir=$(realpath -m "${1:-$root/build}")
 # shellcheck source=wine-env.sh
 source "$root/scripts/wine-env.sh" "$build_dir"
 
-setup_version=1
+setup_version=2
 marker="$WINEPREFIX/.vistora-setup"
 if [ -f "$marker" ] && [ "$(cat "$marker")" = "$setup_version" ]; then
     exit 0
@@ -24,5 +26,6 @@ wineboot -i >/dev/null 2>&1 || true
 wine reg add 'HKCU\Software\Wine\AppDefaults\VistoraUploader.exe' /v Version /d win98 /f >/dev/null
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d 'IPAPGothic' /f >/dev/null
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /d 'IPAGothic' /f >/dev/null
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 wineserver -w
 echo "$setup_version" >"$marker"

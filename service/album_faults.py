@@ -29,8 +29,8 @@ class Fault:
     normal HTTP status; `drop` closes the connection without an answer;
     `drop_during_body` resets the connection while the body is still coming;
     `drip` seconds between the single bytes of the answer body;
-    `read_rate` bytes per second at which the request body is read, through a
-    small receive buffer, so that a client is still sending long after it began.
+    `hold_body` seconds before the request body is read at all, through a small
+    receive buffer, so that a client is still sending its body meanwhile.
 
     A fault that replaces the answer (body, status, drop, drop_during_body)
     leaves the request unprocessed: no session, nothing stored, and an empty
@@ -51,7 +51,7 @@ class Fault:
     drop: bool = False
     drop_during_body: bool = False
     drip: Optional[float] = None
-    read_rate: Optional[float] = None
+    hold_body: float = 0.0
     name: Optional[str] = None
 
     def __post_init__(self):
@@ -71,7 +71,7 @@ class Fault:
         _require(self.rate is None or 0 <= self.rate <= 1, "rate must be in [0, 1]")
         _require(self.delay >= 0, "delay must be >= 0")
         _require(self.drip is None or self.drip > 0, "drip must be > 0")
-        _require(self.read_rate is None or self.read_rate > 0, "read_rate must be > 0")
+        _require(self.hold_body >= 0, "hold_body must be >= 0")
         _require(
             self.status is None or 100 <= self.status <= 599,
             "status must be an HTTP status code",
@@ -115,8 +115,8 @@ class Fault:
             parts.append(_describe_body(self.body))
         if self.drip:
             parts.append(f"drip {self.drip:g}s")
-        if self.read_rate:
-            parts.append(f"read at {self.read_rate:g} B/s")
+        if self.hold_body:
+            parts.append(f"body held {self.hold_body:g}s")
         if self.process and self.replaces_answer:
             parts.append("processed")
         return ", ".join(parts) or "no effect"

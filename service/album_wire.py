@@ -29,10 +29,11 @@ STORED_FILE_MODE = 0o644
 # still fit in the CPU cache, yet are large enough to keep its per-chunk Python
 # work small, make the sink fastest (128 KiB measured best, 1 MiB half as fast).
 READ_CHUNK = 128 * 1024
-# A throttled body is read in this many slices a second, through a receive buffer this
-# small, so that the sender's window stays about as small as the reading.
-THROTTLE_SLICES_PER_SECOND = 20
-THROTTLED_RECEIVE_BUFFER = 4096
+# A held body waits behind a receive buffer this small, so that little of it can be on
+# its way meanwhile and the sender stays busy sending; then it is read through one this
+# large.
+HELD_RECEIVE_BUFFER = 4096
+RELEASED_RECEIVE_BUFFER = 4 * 1024 * 1024
 
 
 class AbandonConnection(BaseException):
@@ -108,27 +109,25 @@ class BodyReader:
     def __init__(self, stream, length: Optional[int], sock: Optional[socket.socket] = None):
         self._stream = stream
         self._socket = sock
-        self._rate: Optional[float] = None
         self.length = length
         self._remaining = length
         self._sha256 = hashlib.sha256()
         self.size = 0
         self.complete = True
 
-    def throttle(self, rate: float) -> None:
-        """Reads from now on at about rate bytes per second."""
-        self._rate = rate
-        if self._socket is not None:
-            self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, THROTTLED_RECEIVE_BUFFER)
+    def hold(self, seconds: float) -> None:
+        """Reads nothing for the given time."""
+        if self._socket is None:
+            time.sleep(seconds)
+            return
+        self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, HELD_RECEIVE_BUFFER)
+        time.sleep(seconds)
+        self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, RELEASED_RECEIVE_BUFFER)
 
     def read(self, size: int = -1) -> bytes:
         size = self._bounded(size)
         if size == 0:
             return b""
-        if self._rate is not None:
-            size = min(size if size > 0 else READ_CHUNK,
-                       max(1, int(self._rate / THROTTLE_SLICES_PER_SECOND)))
-            time.sleep(1 / THROTTLE_SLICES_PER_SECOND)
         try:
             data = self._stream.read(size) if size > 0 else self._stream.read()
         except OSError:

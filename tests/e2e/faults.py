@@ -23,12 +23,10 @@ def run(install, album, files, limit, *, close_after=None):
     """Hands files over with their count and answers alerts until the uploader ends (or,
     with close_after, until that condition holds, when the window is closed)."""
     clicker = road.AlertClicker()
-    watcher = road.Watcher()
     uploader = wd.Uploader(install, len(files))
     try:
         window = uploader.main_window()
         clicker.start()
-        watcher.start()
         result = road.hand_over(install, files, "--count", len(files), wait=None)
         assert result.returncode == 0, result.stderr
         started = time.monotonic()
@@ -40,13 +38,12 @@ def run(install, album, files, limit, *, close_after=None):
             time.sleep(0.2)
         elapsed = time.monotonic() - started
     finally:
-        watcher.stop()
         clicker.stop()
         uploader.kill()
     stderr = uploader.stderr_path.read_bytes()
     assert not wd.crash_marks(stderr), stderr[-2000:]
     assert uploader.process.returncode == 0
-    return clicker.seen, watcher.states, elapsed
+    return clicker.seen, elapsed
 
 
 def assert_invariant(install, album, files):

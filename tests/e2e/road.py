@@ -10,7 +10,6 @@ import winedrive as wd
 
 ACCOUNT = "taro.yamada@example.jp"
 PASSWORD = "ひみつのpass"
-PBM_GETPOS = 0x0408
 
 
 def configure(install: wd.Install, service, account: str = ACCOUNT,
@@ -48,46 +47,57 @@ def controls(window: dict) -> dict:
 
 
 class Watcher(threading.Thread):
-    """Records, while the main window lives, the overall bar's positions, the status
-    label's texts and the list's states, each change once."""
+    """Records, while the main window lives, the list's status column, each change once."""
 
     def __init__(self):
         super().__init__(daemon=True)
-        self.positions: list[int] = []
-        self.labels: list[str] = []
         self.states: list[list[str]] = []
         self._stopping = threading.Event()
 
-    def _note(self, values: list, value) -> None:
-        if value is not None and (not values or values[-1] != value):
-            values.append(value)
-
     def run(self) -> None:
-        window = None
-        deadline = time.monotonic() + 60
-        while window is None and not self._stopping.is_set() and time.monotonic() < deadline:
-            window = wd.find_window()
-            time.sleep(0.05)
-        if window is None:
-            return
-        found = controls(window)
-        bar = found.get(("msctls_progress32", 1005))
-        view = found.get(("SysListView32", 1003))
-        while not self._stopping.is_set():
-            if wd.find_window() is None:
+        try:
+            window = wd.poll(lambda: self._stopping.is_set() or wd.find_window(), timeout=60)
+            if not isinstance(window, dict):
                 return
-            self._note(self.positions, wd.send(bar["hwnd"], PBM_GETPOS))
-            texts = {c["id"]: c["text"] for c in wd.children(window["hwnd"])}
-            self._note(self.labels, texts.get(1004))
-            try:
-                self._note(self.states, wd.row_states(view["hwnd"]))
-            except Exception:
-                return
-            time.sleep(0.1)
+            view = controls(window)[("SysListView32", 1003)]
+            while not self._stopping.is_set() and wd.exists(view["hwnd"]):
+                states = wd.row_states(view["hwnd"])
+                if not self.states or self.states[-1] != states:
+                    self.states.append(states)
+                time.sleep(0.02)
+        finally:
+            wd.close_probe()
 
     def stop(self) -> None:
         self._stopping.set()
         self.join(timeout=30)
+
+
+def debug_values(uploader: wd.Uploader, prefix: str) -> list[str]:
+    """What the uploader wrote to the debugger after prefix, one entry per line."""
+    head = prefix.encode("cp932")
+    return [line[len(head):].decode("cp932").rstrip("\n")
+            for line in uploader.debug_lines() if line.startswith(head)]
+
+
+def overall_positions(uploader: wd.Uploader) -> list[int]:
+    return [int(value) for value in debug_values(uploader, "overall bar ")]
+
+
+def status_labels(uploader: wd.Uploader) -> list[str]:
+    return debug_values(uploader, "status label ")
+
+
+def transfer_runs(uploader: wd.Uploader) -> list[list[int]]:
+    """The transfer bar's positions as the jobs set them, one list per job (each job
+    starts its run at 0)."""
+    runs: list[list[int]] = []
+    for value in debug_values(uploader, "transfer bar "):
+        position = int(value)
+        if position == 0 and (not runs or runs[-1][-1] != 0):
+            runs.append([])
+        runs[-1].append(position)
+    return runs
 
 
 def wait_for_states(states: list[str], timeout: float = 60) -> None:
@@ -123,17 +133,20 @@ class AlertClicker(threading.Thread):
 
     def run(self) -> None:
         answered = set()
-        while not self._stopping.is_set():
-            window = wd.find_window()
-            if window is not None:
-                for dialog in wd.dialogs(window["pid"]):
-                    if dialog["hwnd"] in answered:
-                        continue
-                    answered.add(dialog["hwnd"])
-                    self.seen.append((dialog["title"], wd.message_text(dialog)))
-                    if self.answer:
-                        wd.click(dialog["hwnd"], 1)
-            time.sleep(0.2)
+        try:
+            while not self._stopping.is_set():
+                window = wd.find_window()
+                if window is not None:
+                    for dialog in wd.dialogs(window["pid"]):
+                        if dialog["hwnd"] in answered:
+                            continue
+                        answered.add(dialog["hwnd"])
+                        self.seen.append((dialog["title"], wd.message_text(dialog)))
+                        if self.answer:
+                            wd.click(dialog["hwnd"], 1)
+                time.sleep(0.05)
+        finally:
+            wd.close_probe()
 
     def stop(self) -> None:
         self._stopping.set()

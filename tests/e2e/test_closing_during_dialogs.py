@@ -136,16 +136,23 @@ def test_an_upload_command_while_the_login_dialog_is_open_opens_no_second_one(
 def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(install, album, sources,
                                                                start_uploader):
     road.configure(install, album)
-    # About 200 KB that the service takes several seconds to read: the close comes while
-    # WinINet is still sending it.
-    album.set_faults([Fault(endpoint="upload", read_rate=40 * 1024)])
-    files = road.make_files(sources, 1, size=200 * 1024)
+    # A body larger than the socket buffers take on loopback (a few MB), which the service
+    # begins to read only 2 s after the request: the stop, a second after the close,
+    # comes while WinINet is still sending, and the service reads the rest before the
+    # program has ended.
+    album.set_faults([Fault(endpoint="upload", hold_body=2.0)])
+    files = road.make_files(sources, 1, size=8 * 1024 * 1024)
     uploader, window = start_run(start_uploader, install, files)
     road.wait_for_states(["アップ中"])
-    time.sleep(0.5)
 
     close(window, "exit")
     assert_ended_cleanly(uploader)
+    lines = uploader.debug_lines()
+    stopped = lines.index(b"SendRequest: request failed\n")
+    assert not any(line.startswith(b"REQUEST_SENT") for line in lines[stopped - 20:stopped]), \
+        "the body was sent whole before the stop"
+    # The service may still be reading what WinINet sent before the program ended.
+    wd.poll(lambda: all(entry["finished"] for entry in road.uploads(album)), timeout=30)
     received = [entry for entry in road.uploads(album) if entry.get("files")]
     assert received, "the service received no body whole"
     for entry in received:

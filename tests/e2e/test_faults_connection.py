@@ -20,7 +20,7 @@ def test_upload_to_a_refused_connection_keeps_the_file(install, album, sources):
                                         "Pc/Upld_Upload.aspx").encode("cp932"))
     before = install.ini.read_bytes()
     files = road.make_files(sources, 1)
-    seen, states, elapsed = run(install, album, files, limit=120)
+    seen, elapsed = run(install, album, files, limit=120)
     assert seen == [UPLOAD_FAILED]
     # Eleven attempts, each followed by the teardown's and the controller's pauses.
     assert elapsed >= 11 * 2.6
@@ -59,7 +59,7 @@ def test_the_service_stopping_in_the_middle_of_an_upload(install, tmp_path, sour
                     killed.append(time.monotonic())
             return False
 
-        seen, states, elapsed = run(install, None, files, limit=200,
+        seen, elapsed = run(install, None, files, limit=200,
                                     close_after=stop_service_once_uploading)
         assert killed
         # The cut attempt finds no answer to read for 60 s; ten refused ones follow and

@@ -37,7 +37,7 @@ def test_login_fault(name, install, album, sources):
     before = install.ini.read_bytes()
     files = road.make_files(sources, 1)
     album.set_faults([fault])
-    seen, states, elapsed = run(install, album, files, limit=least + 60)
+    seen, elapsed = run(install, album, files, limit=least + 60)
     assert seen == alerts + [LOGIN_FAILED]
     assert elapsed >= least
     assert road.uploads(album) == []
@@ -52,6 +52,6 @@ def test_login_to_a_refused_connection(install, album, sources):
     install.ini.write_bytes(ini.replace(album.login_url, f"http://127.0.0.1:{unused_port()}/"
                                         "Pc/Upld_Login.aspx").encode("cp932"))
     files = road.make_files(sources, 1)
-    seen, states, elapsed = run(install, album, files, limit=60)
+    seen, elapsed = run(install, album, files, limit=60)
     assert seen == [RECEIVE_ERROR, LOGIN_FAILED]
     assert (install.temp / "photo1.jpg").exists()

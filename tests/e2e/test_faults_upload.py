@@ -42,7 +42,7 @@ def test_upload_fault(name, install, album, sources):
     road.configure(install, album)
     files = road.make_files(sources, 1, size=512 * 1024)
     album.set_faults([fault])
-    seen, states, elapsed = run(install, album, files, limit=least + 60)
+    seen, elapsed = run(install, album, files, limit=least + 60)
 
     assert len(road.uploads(album)) == attempts
     assert seen == alerts

@@ -4,7 +4,6 @@ Everywhere: a file leaves the temp folder only when the service stored exactly i
 and answered "success".
 """
 import hashlib
-import time
 
 import road
 import winedrive as wd
@@ -22,24 +21,22 @@ def assert_nothing_lost(install, originals, album, account=road.ACCOUNT):
             assert held.get(path.name) == data, f"{path.name} left temp without arriving whole"
 
 
-def test_three_announced_files_log_in_upload_and_end(install, album, sources):
+def test_three_announced_files_log_in_upload_and_end(install, album, sources, start_uploader):
     road.configure(install, album)
     files = road.make_files(sources, 3)
     originals = {f: f.read_bytes() for f in files}
-    # Each upload's answer comes a second late, so every bar position stays long enough
-    # to be seen.
-    album.set_faults([Fault(endpoint="upload", delay=1.0)])
-    watcher = road.Watcher()
-    watcher.start()
+    uploader = start_uploader(3)
+    uploader.main_window()
     result = road.hand_over(install, files, "--count", 3)
-    watcher.stop()
 
     assert result.returncode == 0, result.stdout + result.stderr
-    # The last position is set in the same step that saves and destroys the window, whose
-    # teardown then keeps the window from answering: it can be missed from outside.
-    assert watcher.positions in ([0, 25, 50, 75], [0, 25, 50, 75, 100])
-    assert watcher.labels[:3] == ["未ログイン", "ログイン中", "ログイン済"] or \
-        watcher.labels[:2] == ["ログイン中", "ログイン済"]
+    assert uploader.wait() == 0
+    assert road.overall_positions(uploader) == [0, 25, 50, 75, 100]
+    assert road.status_labels(uploader) == ["ログイン中"] + ["ログイン済"] * 3
+    # The login and each upload end their request with the transfer bar at 100.
+    runs = road.transfer_runs(uploader)
+    assert len(runs) == 4
+    assert all(run[-1] == 100 for run in runs), runs
     assert list(install.temp.iterdir()) == []
     assert stored(album) == {f.name: data for f, data in originals.items()}
     sessions = [e["answer"] for e in road.logins(album)]
@@ -55,26 +52,20 @@ def test_three_announced_files_log_in_upload_and_end(install, album, sources):
                      f"LoginName={road.ACCOUNT}", f"Password={road.PASSWORD}"]
 
 
-def test_an_unreached_count_keeps_the_window_open_for_another_run(install, album, sources):
+def test_an_unreached_count_keeps_the_window_open_for_another_run(install, album, sources,
+                                                                 start_uploader):
     road.configure(install, album)
     files = road.make_files(sources, 3)
-    album.set_faults([Fault(endpoint="upload", delay=1.0)])
-    watcher = road.Watcher()
-    watcher.start()
+    uploader = start_uploader(3)
+    uploader.main_window()
     result = road.hand_over(install, files[:2], "--count", 3, wait=None)
     assert result.returncode == 0, result.stderr
     road.wait_for_states(["完了", "完了"])
     window = wd.find_window()
     # Idle again: the button, the run's busy flag, is enabled once more.
-    deadline = time.monotonic() + 20
-    while not road.controls(window)[("Button", 1001)]["enabled"]:
-        assert time.monotonic() < deadline, "the run did not become idle"
-        time.sleep(0.2)
-    time.sleep(0.5)
-    watcher.stop()
-    # Login and two of three files; with no file left the same step goes on from 75 to 100.
-    assert watcher.positions == [0, 25, 50, 100]
-    album.clear_faults()
+    assert wd.poll(lambda: road.controls(window)[("Button", 1001)]["enabled"], timeout=20)
+    # Login and two of three files; with no file left the bar goes on to 100.
+    assert road.overall_positions(uploader) == [0, 25, 50, 75, 100]
 
     # More files and another "upload": a new run on the same window.
     result = road.hand_over(install, files[2:], wait=None)

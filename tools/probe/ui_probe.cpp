@@ -1,26 +1,46 @@
-// UiProbe: looks at another process's windows from outside, as a user would, and prints
-// what it sees as JSON. Texts are printed as hex of their ANSI (code page 932) bytes.
+// UiProbe: looks at another process's windows from outside, as a user would, and answers
+// in JSON. Texts travel as hex of their ANSI (code page 932) bytes, both ways.
 //
-//   UiProbe find CLASS TITLE [TIMEOUT_MS]      the top-level window, waiting up to the timeout
-//   UiProbe children HWND                      its child controls
-//   UiProbe listview HWND                      columns and rows of a list view
-//   UiProbe dialogs PID                        the process's dialog boxes and message boxes
-//   UiProbe click HWND ID                      presses a button of a dialog
-//   UiProbe post HWND MESSAGE WPARAM LPARAM    posts a message
-//   UiProbe send HWND MESSAGE WPARAM LPARAM    sends a message (2 s at most), prints the result
-//   UiProbe settext DIALOG ID TEXT             sets the text of a dialog's control
-//   UiProbe wait-gone HWND TIMEOUT_MS          waits until the window no longer exists
-//   UiProbe menu-of HWND                       whether the window has a menu
+//   UiProbe serve                              commands from stdin, one per line with
+//                                              tab-separated arguments; one JSON line each:
+//                                              {"status":N,"out":...}
+//   UiProbe COMMAND ARGS...                    one command; its JSON on stdout
+//
+// Commands:
+//   find CLASS TITLE                           the top-level window ("" matches any)
+//   children HWND                              its child controls
+//   listview HWND                              columns and rows of a list view
+//   dialogs PID                                the process's visible dialog and message boxes
+//   click HWND ID                              presses a button of a dialog
+//   post HWND MESSAGE WPARAM LPARAM            posts a message
+//   send HWND MESSAGE WPARAM LPARAM            sends a message (2 s at most)
+//   settext DIALOG ID HEXTEXT                  sets the text of a dialog's control
+//   exists HWND                                whether the window still exists
+//   terminate PID                              ends a process of this prefix
+//
+// One long-lived "serve" process answers a test's questions in about a millisecond each,
+// where starting a Windows process per question took a good part of a second of CPU.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
 namespace {
+
+// A window busy in a teardown must not hold the probe for long.
+constexpr UINT SendLimitMs = 2000;
+constexpr size_t RemoteTextSize = 1024;
+
+struct Answer {
+    int status;
+    std::string json;
+};
 
 std::string Hex(const char* text, size_t length) {
     static const char digits[] = "0123456789abcdef";
@@ -37,6 +57,13 @@ std::string Hex(const std::string& text) {
     return Hex(text.data(), text.size());
 }
 
+std::string Unhex(const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+    return out;
+}
+
 std::string WindowText(HWND window) {
     char buffer[4096] = {};
     int n = GetWindowTextA(window, buffer, sizeof buffer);
@@ -49,78 +76,80 @@ std::string ClassOf(HWND window) {
     return buffer;
 }
 
-HWND ParseHandle(const char* text) {
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(text, nullptr, 0)));
+HWND ParseHandle(const std::string& text) {
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(text.c_str(), nullptr, 0)));
+}
+
+unsigned long Number(const std::string& text) {
+    return std::strtoul(text.c_str(), nullptr, 0);
 }
 
 unsigned long Handle(HWND window) {
     return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window));
 }
 
-void PrintRect(const char* name, const RECT& r) {
-    std::printf("\"%s\":[%ld,%ld,%ld,%ld]", name, r.left, r.top, r.right, r.bottom);
+std::string Format(const char* format, ...) {
+    char buffer[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    return buffer;
 }
 
-int Find(const char* className, const char* title, DWORD timeout) {
-    DWORD start = GetTickCount();
-    HWND window = nullptr;
-    for (;;) {
-        window = FindWindowA(className, title);
-        if (window != nullptr || GetTickCount() - start >= timeout)
-            break;
-        Sleep(50);
-    }
-    if (window == nullptr) {
-        std::printf("{\"found\":false}\n");
-        return 1;
-    }
+std::string Rect(const char* name, const RECT& r) {
+    return Format("\"%s\":[%ld,%ld,%ld,%ld]", name, r.left, r.top, r.right, r.bottom);
+}
+
+Answer Find(const std::string& className, const std::string& title) {
+    HWND window = FindWindowA(className.empty() ? nullptr : className.c_str(),
+                              title.empty() ? nullptr : title.c_str());
+    if (window == nullptr)
+        return {1, "{\"found\":false}"};
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     RECT rect, client;
     GetWindowRect(window, &rect);
     GetClientRect(window, &client);
-    std::printf("{\"found\":true,\"hwnd\":%lu,\"pid\":%lu,", Handle(window), pid);
-    PrintRect("rect", rect);
-    std::printf(",");
-    PrintRect("client", client);
-    std::printf(",\"visible\":%s,\"style\":%lu,\"text\":\"%s\"}\n",
-                IsWindowVisible(window) ? "true" : "false",
-                static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
-                Hex(WindowText(window)).c_str());
-    return 0;
+    return {0, Format("{\"found\":true,\"hwnd\":%lu,\"pid\":%lu,", Handle(window), pid) +
+                   Rect("rect", rect) + "," + Rect("client", client) +
+                   Format(",\"visible\":%s,\"style\":%lu,\"text\":\"",
+                          IsWindowVisible(window) ? "true" : "false",
+                          static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE))) +
+                   Hex(WindowText(window)) + "\"}"};
 }
 
-int Children(HWND parent) {
-    std::printf("[");
-    bool first = true;
+Answer Children(HWND parent) {
+    std::string out = "[";
     for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         RECT rect;
         GetWindowRect(child, &rect);
         MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
-        std::printf("%s{\"hwnd\":%lu,\"class\":\"%s\",\"id\":%ld,\"style\":%lu,\"enabled\":%s,",
-                    first ? "" : ",", Handle(child), ClassOf(child).c_str(),
-                    static_cast<long>(GetWindowLongA(child, GWL_ID)),
-                    static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)),
-                    IsWindowEnabled(child) ? "true" : "false");
-        PrintRect("rect", rect);
-        std::printf(",\"text\":\"%s\"}", Hex(WindowText(child)).c_str());
-        first = false;
+        if (out.size() > 1)
+            out += ",";
+        out += Format("{\"hwnd\":%lu,\"class\":\"%s\",\"id\":%ld,\"style\":%lu,\"enabled\":%s,",
+                      Handle(child), ClassOf(child).c_str(),
+                      static_cast<long>(GetWindowLongA(child, GWL_ID)),
+                      static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)),
+                      IsWindowEnabled(child) ? "true" : "false");
+        out += Rect("rect", rect) + ",\"text\":\"" + Hex(WindowText(child)) + "\"}";
     }
-    std::printf("]\n");
-    return 0;
+    return {0, out + "]"};
 }
 
 // List-view messages carry pointers, so their structures must live in the list's process.
 class RemoteBlock {
   public:
-    RemoteBlock(HANDLE process, size_t size) : process_(process), size_(size) {
+    RemoteBlock(HANDLE process, size_t size) : process_(process) {
         address_ = VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
     }
     ~RemoteBlock() {
         if (address_ != nullptr)
             VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
     }
+    RemoteBlock(const RemoteBlock&) = delete;
+    RemoteBlock& operator=(const RemoteBlock&) = delete;
     char* Address() const { return static_cast<char*>(address_); }
     bool Write(size_t offset, const void* data, size_t size) {
         return WriteProcessMemory(process_, Address() + offset, data, size, nullptr) != 0;
@@ -131,40 +160,38 @@ class RemoteBlock {
 
   private:
     HANDLE process_;
-    size_t size_;
     void* address_;
 };
 
-int ListView(HWND list) {
+Answer ListView(HWND list) {
     DWORD pid = 0;
     GetWindowThreadProcessId(list, &pid);
     HANDLE process =
         OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (process == nullptr) {
-        std::printf("{\"error\":\"OpenProcess\"}\n");
-        return 1;
-    }
+    if (process == nullptr)
+        return {1, "{\"error\":\"OpenProcess\"}"};
     const size_t textOffset = 512;
-    const size_t textSize = 1024;
-    RemoteBlock block(process, textOffset + textSize);
+    RemoteBlock block(process, textOffset + RemoteTextSize);
+    char text[RemoteTextSize] = {};
 
-    std::printf("{\"columns\":[");
+    std::string out = "{\"columns\":[";
     for (int index = 0;; ++index) {
         LVCOLUMNA column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.pszText = block.Address() + textOffset;
-        column.cchTextMax = textSize;
+        column.cchTextMax = RemoteTextSize;
         block.Write(0, &column, sizeof column);
         if (!SendMessageA(list, LVM_GETCOLUMNA, index, reinterpret_cast<LPARAM>(block.Address())))
             break;
         block.Read(0, &column, sizeof column);
-        char text[1024] = {};
+        std::memset(text, 0, sizeof text);
         block.Read(textOffset, text, sizeof text - 1);
-        std::printf("%s{\"text\":\"%s\",\"width\":%d,\"fmt\":%d,\"subitem\":%d}", index ? "," : "",
-                    Hex(text, std::strlen(text)).c_str(), column.cx, column.fmt, column.iSubItem);
+        out += Format("%s{\"text\":\"", index ? "," : "") + Hex(text, std::strlen(text)) +
+               Format("\",\"width\":%d,\"fmt\":%d,\"subitem\":%d}", column.cx, column.fmt,
+                      column.iSubItem);
     }
-    std::printf("],\"rows\":[");
-    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    out += "],\"rows\":[";
+    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
         LVITEMA item = {};
         item.mask = LVIF_PARAM;
@@ -172,25 +199,25 @@ int ListView(HWND list) {
         block.Write(0, &item, sizeof item);
         SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(block.Address()));
         block.Read(0, &item, sizeof item);
-        std::printf("%s{\"param\":%ld,\"cells\":[", row ? "," : "", static_cast<long>(item.lParam));
+        out += Format("%s{\"param\":%ld,\"cells\":[", row ? "," : "",
+                      static_cast<long>(item.lParam));
         for (int sub = 0; sub < 2; ++sub) {
             LVITEMA cell = {};
             cell.iSubItem = sub;
             cell.pszText = block.Address() + textOffset;
-            cell.cchTextMax = textSize;
+            cell.cchTextMax = RemoteTextSize;
             block.Write(0, &cell, sizeof cell);
-            int n = static_cast<int>(SendMessageA(list, LVM_GETITEMTEXTA, row,
-                                                  reinterpret_cast<LPARAM>(block.Address())));
-            char text[1024] = {};
+            const int n = static_cast<int>(SendMessageA(
+                list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(block.Address())));
+            std::memset(text, 0, sizeof text);
             if (n > 0)
-                block.Read(textOffset, text, n < 1023 ? n : 1023);
-            std::printf("%s\"%s\"", sub ? "," : "", Hex(text, std::strlen(text)).c_str());
+                block.Read(textOffset, text, n < static_cast<int>(sizeof text) - 1 ? n : sizeof text - 1);
+            out += std::string(sub ? "," : "") + "\"" + Hex(text, std::strlen(text)) + "\"";
         }
-        std::printf("]}");
+        out += "]}";
     }
-    std::printf("]}\n");
     CloseHandle(process);
-    return 0;
+    return {0, out + "]}"};
 }
 
 struct DialogSearch {
@@ -208,103 +235,122 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM context) {
     return TRUE;
 }
 
-int Dialogs(DWORD pid) {
+Answer Dialogs(DWORD pid) {
     DialogSearch search{pid, {}};
     EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
-    std::printf("[");
-    bool first = true;
+    std::string out = "[";
     for (HWND dialog : search.found) {
         DWORD owner = 0;
         GetWindowThreadProcessId(dialog, &owner);
-        std::printf("%s{\"hwnd\":%lu,\"pid\":%lu,\"title\":\"%s\",\"owner\":%lu,\"controls\":[",
-                    first ? "" : ",", Handle(dialog), owner, Hex(WindowText(dialog)).c_str(),
-                    Handle(GetWindow(dialog, GW_OWNER)));
-        bool firstControl = true;
+        if (out.size() > 1)
+            out += ",";
+        out += Format("{\"hwnd\":%lu,\"pid\":%lu,\"title\":\"", Handle(dialog), owner) +
+               Hex(WindowText(dialog)) +
+               Format("\",\"owner\":%lu,\"controls\":[", Handle(GetWindow(dialog, GW_OWNER)));
+        bool first = true;
         for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
              child = GetWindow(child, GW_HWNDNEXT)) {
-            std::printf("%s{\"class\":\"%s\",\"id\":%ld,\"style\":%lu,\"text\":\"%s\"}",
-                        firstControl ? "" : ",", ClassOf(child).c_str(),
-                        static_cast<long>(GetWindowLongA(child, GWL_ID)),
-                        static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)),
-                        Hex(WindowText(child)).c_str());
-            firstControl = false;
+            out += Format("%s{\"class\":\"%s\",\"id\":%ld,\"style\":%lu,\"text\":\"",
+                          first ? "" : ",", ClassOf(child).c_str(),
+                          static_cast<long>(GetWindowLongA(child, GWL_ID)),
+                          static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE))) +
+                   Hex(WindowText(child)) + "\"}";
+            first = false;
         }
-        std::printf("]}");
-        first = false;
+        out += "]}";
     }
-    std::printf("]\n");
-    return 0;
+    return {0, out + "]"};
 }
 
-int Click(HWND dialog, int id) {
+Answer Flag(bool done) {
+    return {done ? 0 : 1, done ? "true" : "false"};
+}
+
+Answer Click(HWND dialog, int id) {
     HWND button = GetDlgItem(dialog, id);
-    if (!PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                      reinterpret_cast<LPARAM>(button)))
-        return 1;
-    return 0;
+    return Flag(PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(button)) != 0);
 }
 
-int WaitGone(HWND window, DWORD timeout) {
-    DWORD start = GetTickCount();
-    while (IsWindow(window)) {
-        if (GetTickCount() - start >= timeout) {
-            std::printf("{\"gone\":false}\n");
-            return 1;
-        }
-        Sleep(50);
+Answer Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    const bool answered = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
+                                              SendLimitMs, &result) != 0;
+    return {answered ? 0 : 1, Format("{\"answered\":%s,\"result\":%ld}",
+                                     answered ? "true" : "false", static_cast<long>(result))};
+}
+
+Answer Terminate(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr)
+        return Flag(false);
+    const bool ended = TerminateProcess(process, 1) != 0 &&
+                       WaitForSingleObject(process, SendLimitMs) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return Flag(ended);
+}
+
+Answer Run(const std::vector<std::string>& a) {
+    const std::string& command = a.empty() ? std::string() : a[0];
+    const size_t n = a.size();
+    if (command == "find" && n >= 3)
+        return Find(a[1], a[2]);
+    if (command == "children" && n >= 2)
+        return Children(ParseHandle(a[1]));
+    if (command == "listview" && n >= 2)
+        return ListView(ParseHandle(a[1]));
+    if (command == "dialogs" && n >= 2)
+        return Dialogs(Number(a[1]));
+    if (command == "click" && n >= 3)
+        return Click(ParseHandle(a[1]), static_cast<int>(Number(a[2])));
+    if (command == "post" && n >= 5)
+        return Flag(PostMessageA(ParseHandle(a[1]), Number(a[2]), Number(a[3]), Number(a[4])));
+    if (command == "send" && n >= 5)
+        return Send(ParseHandle(a[1]), Number(a[2]), Number(a[3]), Number(a[4]));
+    if (command == "settext" && n >= 4)
+        return Flag(SetDlgItemTextA(ParseHandle(a[1]), static_cast<int>(Number(a[2])),
+                                    Unhex(a[3]).c_str()) != 0);
+    if (command == "exists" && n >= 2)
+        return Flag(IsWindow(ParseHandle(a[1])) != FALSE);
+    if (command == "terminate" && n >= 2)
+        return Terminate(Number(a[1]));
+    return {2, "{\"error\":\"unknown command or missing arguments\"}"};
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos)
+            return fields;
+        start = tab + 1;
     }
-    std::printf("{\"gone\":true}\n");
-    return 0;
 }
 
-unsigned long Number(const char* text) {
-    return std::strtoul(text, nullptr, 0);
+int Serve() {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const Answer answer = Run(SplitTabs(line));
+        std::printf("{\"status\":%d,\"out\":%s}\n", answer.status, answer.json.c_str());
+        std::fflush(stdout);
+    }
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0)
+        return Serve();
     if (argc < 2) {
-        std::fprintf(stderr, "usage: UiProbe COMMAND ...\n");
+        std::fprintf(stderr, "usage: UiProbe serve | UiProbe COMMAND ARGS...\n");
         return 2;
     }
-    const std::string command = argv[1];
-    int result = 2;
-    if (command == "find" && argc >= 4)
-        result = Find(argv[2][0] ? argv[2] : nullptr, argv[3][0] ? argv[3] : nullptr,
-                      argc >= 5 ? Number(argv[4]) : 0);
-    else if (command == "children" && argc >= 3)
-        result = Children(ParseHandle(argv[2]));
-    else if (command == "listview" && argc >= 3)
-        result = ListView(ParseHandle(argv[2]));
-    else if (command == "dialogs" && argc >= 3)
-        result = Dialogs(Number(argv[2]));
-    else if (command == "click" && argc >= 4)
-        result = Click(ParseHandle(argv[2]), static_cast<int>(Number(argv[3])));
-    else if (command == "post" && argc >= 6)
-        result =
-            PostMessageA(ParseHandle(argv[2]), Number(argv[3]), Number(argv[4]), Number(argv[5]))
-                ? 0
-                : 1;
-    else if (command == "send" && argc >= 6) {
-        // A window that is busy (its thread sleeping in a teardown, say) must not hang us.
-        DWORD_PTR answer = 0;
-        bool answered = SendMessageTimeoutA(ParseHandle(argv[2]), Number(argv[3]), Number(argv[4]),
-                                            Number(argv[5]), SMTO_ABORTIFHUNG, 2000, &answer) != 0;
-        std::printf("{\"answered\":%s,\"result\":%ld}\n", answered ? "true" : "false",
-                    static_cast<long>(answer));
-        result = answered ? 0 : 1;
-    } else if (command == "settext" && argc >= 5) {
-        result = SetDlgItemTextA(ParseHandle(argv[2]), static_cast<int>(Number(argv[3])), argv[4])
-                     ? 0
-                     : 1;
-    } else if (command == "wait-gone" && argc >= 4)
-        result = WaitGone(ParseHandle(argv[2]), Number(argv[3]));
-    else if (command == "menu-of" && argc >= 3) {
-        std::printf("{\"menu\":%s}\n", GetMenu(ParseHandle(argv[2])) ? "true" : "false");
-        result = 0;
-    } else
-        std::fprintf(stderr, "UiProbe: unknown command or missing arguments\n");
-    std::fflush(stdout);
-    return result;
+    const Answer answer = Run(std::vector<std::string>(argv + 1, argv + argc));
+    std::printf("%s\n", answer.json.c_str());
+    return answer.status;
 }

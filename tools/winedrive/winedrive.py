@@ -12,6 +12,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -75,10 +76,66 @@ def run_windows(program: Path | str, *args, timeout: float = 60, **kwargs) -> su
 
 # --- UiProbe -------------------------------------------------------------------------
 
-def probe(*args, timeout: float = 30):
-    result = run_windows(BIN / "UiProbe.exe", *args, timeout=timeout)
-    out = result.stdout.decode("ascii", "replace").strip()
-    return result.returncode, (json.loads(out) if out else None)
+class Probe:
+    """One long-lived UiProbe in "serve" mode: a question costs about a millisecond,
+    where a Windows process per question cost a good part of a second of CPU.
+
+    Not shared between threads: each thread gets its own (see probe()). Waits happen
+    here, in Python, so that a long wait never holds the probe.
+    """
+
+    def __init__(self):
+        self._process = None
+
+    def _start(self) -> None:
+        self._process = subprocess.Popen(
+            ["wine", str(BIN / "UiProbe.exe"), "serve"], env=wine_env(),
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def ask(self, *args):
+        """Runs one command; returns (status, parsed answer)."""
+        line = "\t".join(map(str, args)) + "\n"
+        for attempt in range(2):
+            if self._process is None or self._process.poll() is not None:
+                self._start()
+            try:
+                self._process.stdin.write(line.encode("ascii"))
+                self._process.stdin.flush()
+                answer = self._process.stdout.readline()
+            except (BrokenPipeError, OSError):
+                answer = b""
+            if answer:
+                reply = json.loads(answer)
+                return reply["status"], reply["out"]
+            self.close()
+        raise RuntimeError(f"UiProbe did not answer {args!r}")
+
+    def close(self) -> None:
+        if self._process is not None:
+            self._process.stdin.close()
+            try:
+                self._process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self._process.kill()
+                self._process.wait()
+            self._process = None
+
+
+_probes = threading.local()
+
+
+def probe() -> Probe:
+    """This thread's probe, started on first use."""
+    if getattr(_probes, "probe", None) is None:
+        _probes.probe = Probe()
+    return _probes.probe
+
+
+def close_probe() -> None:
+    """Ends this thread's probe; threads that used one call this before they end."""
+    if getattr(_probes, "probe", None) is not None:
+        _probes.probe.close()
+        _probes.probe = None
 
 
 def _decode_texts(value):
@@ -90,18 +147,30 @@ def _decode_texts(value):
     return value
 
 
+def poll(condition, timeout: float, interval: float = 0.02):
+    """condition() until it gives something true, at most timeout seconds; its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
 def find_window(class_name: str = WINDOW_CLASS, title: str = WINDOW_TITLE,
                 timeout: float = 0) -> dict | None:
-    _, found = probe("find", class_name, title, int(timeout * 1000), timeout=timeout + 30)
-    return _decode_texts(found) if found and found.get("found") else None
+    def found():
+        status, window = probe().ask("find", class_name, title)
+        return _decode_texts(window) if status == 0 else None
+    return poll(found, timeout)
 
 
 def children(hwnd: int) -> list[dict]:
-    return _decode_texts(probe("children", hwnd)[1])
+    return _decode_texts(probe().ask("children", hwnd)[1])
 
 
 def list_view(hwnd: int) -> dict:
-    data = probe("listview", hwnd)[1]
+    data = probe().ask("listview", hwnd)[1]
     return {
         "columns": _decode_texts(data["columns"]),
         "rows": [{"param": r["param"], "cells": [decode(c) for c in r["cells"]]} for r in data["rows"]],
@@ -114,7 +183,7 @@ def row_states(hwnd: int) -> list[str]:
 
 
 def dialogs(pid: int = 0) -> list[dict]:
-    return _decode_texts(probe("dialogs", pid)[1])
+    return _decode_texts(probe().ask("dialogs", pid)[1])
 
 
 def message_text(dialog: dict) -> str:
@@ -126,36 +195,43 @@ def message_text(dialog: dict) -> str:
 
 
 def wait_for_dialog(pid: int, title: str | None = None, timeout: float = 20) -> dict:
-    deadline = time.monotonic() + timeout
-    while True:
-        for d in dialogs(pid):
-            if title is None or d["title"] == title:
-                return d
-        if time.monotonic() > deadline:
-            raise TimeoutError(f"no dialog {title!r} of process {pid} within {timeout} s")
-        time.sleep(0.1)
+    def shown():
+        return next((d for d in dialogs(pid) if title is None or d["title"] == title), None)
+    dialog = poll(shown, timeout)
+    if dialog is None:
+        raise TimeoutError(f"no dialog {title!r} of process {pid} within {timeout} s")
+    return dialog
 
 
 def click(dialog_hwnd: int, button_id: int) -> None:
-    probe("click", dialog_hwnd, button_id)
+    probe().ask("click", dialog_hwnd, button_id)
 
 
 def post(hwnd: int, message: int, wparam: int = 0, lparam: int = 0) -> bool:
-    return probe("post", hwnd, message, wparam, lparam)[0] == 0
+    return probe().ask("post", hwnd, message, wparam, lparam)[0] == 0
 
 
 def send(hwnd: int, message: int, wparam: int = 0, lparam: int = 0) -> int | None:
     """SendMessage with a 2 s limit; None when the window did not answer."""
-    answer = probe("send", hwnd, message, wparam, lparam)[1]
-    return answer["result"] if answer and answer["answered"] else None
+    answer = probe().ask("send", hwnd, message, wparam, lparam)[1]
+    return answer["result"] if answer["answered"] else None
 
 
 def set_dialog_text(dialog_hwnd: int, control_id: int, text: str) -> bool:
-    return probe("settext", dialog_hwnd, control_id, text)[0] == 0
+    return probe().ask("settext", dialog_hwnd, control_id, text.encode("cp932").hex())[0] == 0
+
+
+def exists(hwnd: int) -> bool:
+    return probe().ask("exists", hwnd)[0] == 0
 
 
 def wait_gone(hwnd: int, timeout: float = 20) -> bool:
-    return probe("wait-gone", hwnd, int(timeout * 1000), timeout=timeout + 30)[0] == 0
+    return poll(lambda: not exists(hwnd), timeout)
+
+
+def terminate(pid: int) -> bool:
+    """Ends a Windows process of this prefix by its id."""
+    return probe().ask("terminate", pid)[0] == 0
 
 
 # --- The uploader ----------------------------------------------------------------------
