@@ -1,6 +1,7 @@
 #include "handover.h"
 
 #include "dde_client.h"
+#include "util/win_handles.h"
 
 #include <windows.h>
 
@@ -108,7 +109,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return true;
 }
 
-HANDLE StartUploader(const Options& options) {
+UniqueHandle StartUploader(const Options& options) {
     std::string commandLine = "\"" + options.exe + "\"";
     if (options.announceCount) {
         int count = options.count >= 0 ? options.count : static_cast<int>(options.files.size());
@@ -127,19 +128,19 @@ HANDLE StartUploader(const Options& options) {
                         &startup, &process)) {
         std::fprintf(stderr, "VistoraHost: cannot start %s (error %lu)\n", options.exe.c_str(),
                      GetLastError());
-        return nullptr;
+        return UniqueHandle();
     }
     CloseHandle(process.hThread);
-    return process.hProcess;
+    return UniqueHandle(process.hProcess);
 }
 
-HANDLE OpenRunningUploader() {
+UniqueHandle OpenRunningUploader() {
     HWND window = FindWindowA(WindowClass, nullptr);
     if (window == nullptr)
-        return nullptr;
+        return UniqueHandle();
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    return OpenProcess(SYNCHRONIZE, FALSE, pid);
+    return UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, pid));
 }
 
 bool ConnectWithin(DdeClient& client, const char* topic, const CONVCONTEXT& context,
@@ -199,25 +200,25 @@ int RunHandover(int argc, char** argv) {
         std::fprintf(stderr, "VistoraHost: DDEML could not be initialised\n");
         return ServiceMissing;
     }
-    HANDLE process = nullptr;
+    // The uploader's process, for the wait at the end; closed on every way out.
+    UniqueHandle process;
     if (!client.Connect(Service, "System", &context)) {
         if (FindWindowA(WindowClass, nullptr) != nullptr) {
             std::fprintf(stderr, "VistoraHost: the uploader runs but refused the connection\n");
             return ConnectionRefused;
         }
         process = StartUploader(options);
-        if (process == nullptr)
+        if (!process)
             return ServiceMissing;
         if (!ConnectWithin(client, "System", context, options.startSeconds)) {
             std::fprintf(stderr,
                          "VistoraHost: the uploader's DDE service did not answer within "
                          "%.0f s\n",
                          options.startSeconds);
-            CloseHandle(process);
             return ServiceMissing;
         }
     }
-    if (process == nullptr)
+    if (!process)
         process = OpenRunningUploader();
 
     if (!client.Connect(Service, "Upload", &context)) {
@@ -258,14 +259,11 @@ int RunHandover(int argc, char** argv) {
     client.Disconnect();
     std::printf("handed over %u file(s)\n", static_cast<unsigned>(names.size()));
 
-    if (options.waitSeconds < 0) {
-        if (process != nullptr)
-            CloseHandle(process);
+    if (options.waitSeconds < 0)
         return AllDone;
-    }
-    if (process != nullptr) {
-        DWORD waited = WaitForSingleObject(process, static_cast<DWORD>(options.waitSeconds * 1000));
-        CloseHandle(process);
+    if (process) {
+        DWORD waited =
+            WaitForSingleObject(process.Get(), static_cast<DWORD>(options.waitSeconds * 1000));
         if (waited != WAIT_OBJECT_0) {
             std::fprintf(stderr, "VistoraHost: the uploader did not end within %.0f s\n",
                          options.waitSeconds);
