@@ -18,7 +18,7 @@ packages=(
     wine wine32:i386 xvfb xauth x11-utils xdotool
     locales fonts-ipafont-gothic imagemagick
     python3 python3-werkzeug python3-pytest curl
-    clang libclang-rt-14-dev libssl-dev
+    clang clang-format libclang-rt-14-dev libssl-dev
 )
 
 need_update=0

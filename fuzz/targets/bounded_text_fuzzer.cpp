@@ -36,10 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t capacity = data[0];
     const std::vector<std::string> lines = SplitInput(data + 1, size - 1, '\n', 2);
     const std::string before = lines[0];
-    const std::string source = lines.size() > 1 ? TextOf(reinterpret_cast<const std::uint8_t*>(
-                                                             lines[1].data()),
-                                                         lines[1].size())
-                                                : std::string();
+    const std::string source =
+        lines.size() > 1
+            ? TextOf(reinterpret_cast<const std::uint8_t*>(lines[1].data()), lines[1].size())
+            : std::string();
 
     {
         ExactBuffer dest(capacity);

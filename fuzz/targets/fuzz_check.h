@@ -30,7 +30,7 @@ constexpr unsigned char Untouched = 0xA5;
 // A heap block of exactly size bytes, filled with Untouched. A zero size still gets a
 // block of its own, which AddressSanitizer treats as having no usable byte at all.
 class ExactBuffer {
-public:
+  public:
     explicit ExactBuffer(std::size_t size) : size_(size), data_(new char[size]) {
         std::memset(data_, Untouched, size);
     }
@@ -53,7 +53,7 @@ public:
         return UntouchedFrom(from);
     }
 
-private:
+  private:
     bool UntouchedRange(std::size_t from, std::size_t to) const {
         for (std::size_t i = from; i < to; ++i) {
             if (static_cast<unsigned char>(data_[i]) != Untouched)
@@ -72,8 +72,8 @@ inline std::string TextOf(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return std::string();
     const void* nul = std::memchr(data, 0, size);
-    std::size_t length = nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - data)
-                             : size;
+    std::size_t length =
+        nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - data) : size;
     return std::string(reinterpret_cast<const char*>(data), length);
 }
 

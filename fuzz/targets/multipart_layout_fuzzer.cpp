@@ -97,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f.isFile = i - 1 < 8 && (fileMask >> (i - 1) & 1u) != 0;
         const std::size_t tab = lines[i].find('\t');
         f.name = C(lines[i].substr(0, tab));
-        const std::string rest = tab == std::string::npos ? std::string() : lines[i].substr(tab + 1);
+        const std::string rest =
+            tab == std::string::npos ? std::string() : lines[i].substr(tab + 1);
         if (f.isFile) {
             const std::size_t second = rest.find('\t');
             f.fileName = C(rest.substr(0, second));
@@ -112,9 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char* b = boundary.c_str();
     const std::string closing = ClosingLine(boundary);
     FUZZ_CHECK(ClosingLineLength(b) == closing.size());
-    CheckWriter(closing, offset, [&](char* dest, std::size_t room) {
-        return WriteClosingLine(dest, room, b);
-    });
+    CheckWriter(closing, offset,
+                [&](char* dest, std::size_t room) { return WriteClosingLine(dest, room, b); });
 
     std::string body;
     for (const Field& f : fields) {
@@ -123,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string header = FileHeader(boundary, f);
             const char* fileName = f.fileName.c_str();
             FUZZ_CHECK(FilePartHeaderLength(b, name, fileName) == header.size());
-            FUZZ_CHECK(header.size() == FilePartFixedLength + boundary.size() + f.name.size() +
-                                            f.fileName.size());
+            FUZZ_CHECK(header.size() ==
+                       FilePartFixedLength + boundary.size() + f.name.size() + f.fileName.size());
             CheckWriter(header, offset, [&](char* dest, std::size_t room) {
                 return WriteFilePartHeader(dest, room, b, name, fileName);
             });
@@ -151,8 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Field& f : fields) {
         const std::size_t room = block.size() - at;
         if (f.isFile) {
-            const std::size_t header = WriteFilePartHeader(block.data() + at, room, b,
-                                                           f.name.c_str(), f.fileName.c_str());
+            const std::size_t header =
+                WriteFilePartHeader(block.data() + at, room, b, f.name.c_str(), f.fileName.c_str());
             if (header == 0) {
                 FUZZ_CHECK(FilePartHeaderLength(b, f.name.c_str(), f.fileName.c_str()) >= room);
                 FUZZ_CHECK(NothingWrittenAt(block, at));

@@ -116,8 +116,8 @@ void CheckSchemeFromText(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string url = TextOf(data, size);
-    ExactBuffer scheme(UrlPartSize), user(UrlPartSize), password(UrlPartSize),
-        host(UrlPartSize), path(UrlPartSize);
+    ExactBuffer scheme(UrlPartSize), user(UrlPartSize), password(UrlPartSize), host(UrlPartSize),
+        path(UrlPartSize);
     std::int32_t port = -12345;
 
     const bool fits = ParseUrl(url.c_str(), AsPart(scheme), AsPart(user), AsPart(password),
@@ -140,9 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (fits) {
         const std::string gotPath(path.data()), gotHost(host.data());
         const std::string gotUser(user.data()), gotPassword(password.data());
-        FUZZ_CHECK(gotPath == "/" || (url.size() >= gotPath.size() &&
-                                      url.compare(url.size() - gotPath.size(), gotPath.size(),
-                                                  gotPath) == 0));
+        FUZZ_CHECK(gotPath == "/" ||
+                   (url.size() >= gotPath.size() &&
+                    url.compare(url.size() - gotPath.size(), gotPath.size(), gotPath) == 0));
         FUZZ_CHECK(gotPath[0] == '/');
         FUZZ_CHECK(url.find(gotHost) != std::string::npos);
         FUZZ_CHECK(gotHost.find('/') == std::string::npos);

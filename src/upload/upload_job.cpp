@@ -16,7 +16,11 @@ UploadJob* CurrentUploadJob = nullptr;
 namespace {
 
 const char* const UploadMessages[] = {
-    "OK", JobText::Interrupted, JobText::TimedOut, JobText::ConnectFailed, "アップロードに失敗しました",
+    "OK",
+    JobText::Interrupted,
+    JobText::TimedOut,
+    JobText::ConnectFailed,
+    "アップロードに失敗しました",
 };
 
 HWND UploadList = nullptr;

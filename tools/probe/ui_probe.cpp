@@ -199,19 +199,20 @@ Answer ListView(HWND list) {
         block.Write(0, &item, sizeof item);
         SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(block.Address()));
         block.Read(0, &item, sizeof item);
-        out += Format("%s{\"param\":%ld,\"cells\":[", row ? "," : "",
-                      static_cast<long>(item.lParam));
+        out +=
+            Format("%s{\"param\":%ld,\"cells\":[", row ? "," : "", static_cast<long>(item.lParam));
         for (int sub = 0; sub < 2; ++sub) {
             LVITEMA cell = {};
             cell.iSubItem = sub;
             cell.pszText = block.Address() + textOffset;
             cell.cchTextMax = RemoteTextSize;
             block.Write(0, &cell, sizeof cell);
-            const int n = static_cast<int>(SendMessageA(
-                list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(block.Address())));
+            const int n = static_cast<int>(SendMessageA(list, LVM_GETITEMTEXTA, row,
+                                                        reinterpret_cast<LPARAM>(block.Address())));
             std::memset(text, 0, sizeof text);
             if (n > 0)
-                block.Read(textOffset, text, n < static_cast<int>(sizeof text) - 1 ? n : sizeof text - 1);
+                block.Read(textOffset, text,
+                           n < static_cast<int>(sizeof text) - 1 ? n : sizeof text - 1);
             out += std::string(sub ? "," : "") + "\"" + Hex(text, std::strlen(text)) + "\"";
         }
         out += "]}";
@@ -250,11 +251,11 @@ Answer Dialogs(DWORD pid) {
         bool first = true;
         for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
              child = GetWindow(child, GW_HWNDNEXT)) {
-            out += Format("%s{\"class\":\"%s\",\"id\":%ld,\"style\":%lu,\"text\":\"",
-                          first ? "" : ",", ClassOf(child).c_str(),
-                          static_cast<long>(GetWindowLongA(child, GWL_ID)),
-                          static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE))) +
-                   Hex(WindowText(child)) + "\"}";
+            out +=
+                Format("%s{\"class\":\"%s\",\"id\":%ld,\"style\":%lu,\"text\":\"", first ? "" : ",",
+                       ClassOf(child).c_str(), static_cast<long>(GetWindowLongA(child, GWL_ID)),
+                       static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE))) +
+                Hex(WindowText(child)) + "\"}";
             first = false;
         }
         out += "]}";
