@@ -34,7 +34,7 @@ def test_good_login_answers_a_new_session_token_each_time(service):
 
 @pytest.mark.parametrize(
     "user, encoded",
-    [(PLUS_USER, b"a%2Bb%40example%2Ecom"), (SPACE_USER, b"first+last%40example%2Ecom")],
+    [(PLUS_USER, b"a%2Bb%40example.com"), (SPACE_USER, b"first+last%40example.com")],
     ids=["plus-sent-as-%2B", "space-sent-as-plus"],
 )
 def test_user_id_is_form_decoded(service, user, encoded):

@@ -18,11 +18,12 @@ CLIENT_CODEPAGE = "cp932"
 
 
 def form_encode(raw: bytes) -> bytes:
-    """Letters and digits as they are, space as '+', any other byte as %XX."""
+    """Letters, digits, '-', '.' and '_' as they are, space as '+', any other byte as
+    %XX, as the uploader encodes its login name."""
     out = bytearray()
     for byte in raw:
         char = bytes([byte])
-        if char.isalnum():
+        if char.isalnum() or char in b"-._":
             out += char
         elif char == b" ":
             out += b"+"
