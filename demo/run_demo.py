@@ -45,6 +45,13 @@ def sha256(data: bytes) -> str:
 
 def shoot_mid_run(install: wd.Install, target: Path, done: threading.Event) -> list:
     """Waits until some files are done and some still wait, then takes the screenshot."""
+    try:
+        return wait_and_shoot(target, done)
+    finally:
+        wd.close_probe()
+
+
+def wait_and_shoot(target: Path, done: threading.Event) -> list:
     taken = []
     deadline = time.monotonic() + 120
     while not done.is_set() and time.monotonic() < deadline:
@@ -63,7 +70,7 @@ def shoot_mid_run(install: wd.Install, target: Path, done: threading.Event) -> l
                     taken.append(states)
                     taken.append(wd.row_states(lists[0]["hwnd"]))
                     return taken
-        time.sleep(0.2)
+        time.sleep(0.05)
     return taken
 
 

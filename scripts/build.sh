@@ -6,8 +6,5 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=$(realpath -m "${1:-$root/build}")
 
-"$root/scripts/bootstrap.sh" "$build_dir"
-cmake -S "$root" -B "$build_dir" \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
-    -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+"$root/scripts/configure.sh" "$build_dir"
 cmake --build "$build_dir" -j "$(nproc)"

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs the demo under Wine and Xvfb.
+# The main job: installs what is missing, builds what the demo runs (the uploader, the
+# host tool and the window probe), and runs the demo under Wine and Xvfb.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="$root/build"
 
-"$root/scripts/build.sh" "$build_dir"
+"$root/scripts/configure.sh" "$build_dir"
+cmake --build "$build_dir" -j "$(nproc)" --target VistoraUploader VistoraHost UiProbe
 PYTHONPATH="$root/tools/winedrive:$root/service" VISTORA_BUILD_DIR="$build_dir" \
     "$root/scripts/with-wine.sh" --build-dir "$build_dir" /usr/bin/python3 "$root/demo/run_demo.py" "$@"

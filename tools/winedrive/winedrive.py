@@ -238,12 +238,15 @@ def terminate(pid: int) -> bool:
 
 @dataclass
 class Install:
-    """A private copy of the uploader in a folder of its own, with its temp folder."""
+    """A private copy of the uploader in a folder of its own, with its temp folder; with
+    copy False, the uploader that the folder already holds (an unpacked release, say)."""
     folder: Path
+    copy: bool = True
 
     def __post_init__(self):
         self.folder.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(BIN / UPLOADER_EXE, self.exe)
+        if self.copy:
+            shutil.copy2(BIN / UPLOADER_EXE, self.exe)
         self.temp.mkdir(exist_ok=True)
 
     @property

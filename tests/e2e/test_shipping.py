@@ -1,0 +1,76 @@
+"""What is shipped: the release archive as a person at the desktop unpacks it, and the
+hand-over example as a host developer builds it."""
+import shutil
+import zipfile
+
+import road
+import winedrive as wd
+
+ARCHIVE_CONTENTS = ["HOST-PROTOCOL.md", "README-ja.txt", "Vistora.ini.sample",
+                    "VistoraHost.exe", "VistoraUploader.exe", "handover.c", "temp/"]
+
+
+def unpack_release(folder):
+    archives = list((wd.BUILD / "dist").glob("VistoraUploader-*.zip"))
+    assert len(archives) == 1, archives
+    with zipfile.ZipFile(archives[0]) as archive:
+        assert sorted(archive.namelist()) == ARCHIVE_CONTENTS
+        archive.extractall(folder)
+    return wd.Install(folder, copy=False)
+
+
+def test_the_release_archive_works_as_unpacked(tmp_path, album, sources):
+    install = unpack_release(tmp_path / "VistoraUploader")
+    assert list(install.temp.iterdir()) == []
+    readme = (install.folder / "README-ja.txt").read_bytes()
+    assert b"\r\n" in readme and b"\n" not in readme.replace(b"\r\n", b"")
+    assert "パスワードの保存について" in readme.decode("cp932")
+
+    # The sample, renamed as it is, is read as it is: the service's own URLs, no login.
+    sample = install.folder / "Vistora.ini.sample"
+    shutil.copy(sample, install.ini)
+    uploader = wd.Uploader(install)
+    try:
+        assert uploader.main_window() is not None
+        code, answer = wd.host_raw("request", "Upload", "LoginData")
+        assert wd.reply_bytes(answer) == (b"http://vistora-album.invalid/Pc/Upld_Login.aspx\t"
+                                          b"http://vistora-album.invalid/Pc/Upld_Upload.aspx\t\t")
+        wd.post(uploader.main_window()["hwnd"], wd.WM_COMMAND, 40001)
+        assert uploader.wait() == 0
+    finally:
+        uploader.kill()
+
+    # Pointed at the album service, with an account, and two files handed over with the
+    # host tool from the archive.
+    text = sample.read_bytes().decode("cp932")
+    text = text.replace("http://vistora-album.invalid/Pc/Upld_Login.aspx", album.login_url)
+    text = text.replace("http://vistora-album.invalid/Pc/Upld_Upload.aspx", album.upload_url)
+    text = text.replace("LoginName=\r\n", f"LoginName={road.ACCOUNT}\r\n")
+    text = text.replace("Password=\r\n", f"Password={road.PASSWORD}\r\n")
+    install.ini.write_bytes(text.encode("cp932"))
+    files = road.make_files(sources, 2)
+    uploader = wd.Uploader(install, 2)
+    try:
+        assert uploader.main_window() is not None
+        result = wd.run_windows(install.folder / "VistoraHost.exe", "handover", "--exe",
+                                wd.windows_path(install.exe), "--count", 2, "--wait", 120,
+                                *[wd.windows_path(f) for f in files], timeout=180)
+        assert result.returncode == 0, result.stdout + result.stderr
+        assert uploader.wait() == 0
+    finally:
+        uploader.kill()
+    assert album.stored_files(road.ACCOUNT) == {f.name: f.read_bytes() for f in files}
+    assert list(install.temp.iterdir()) == []
+
+
+def test_the_hand_over_example_delivers_a_file(install, album, sources, start_uploader):
+    road.configure(install, album)
+    photo = road.make_files(sources, 1)[0]
+    uploader = start_uploader(1)
+    assert uploader.main_window() is not None
+    shutil.copy(photo, install.temp / photo.name)
+    result = wd.run_windows(wd.BIN / "HandoverExample.exe", photo.name)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert uploader.wait() == 0
+    assert album.stored_files(road.ACCOUNT) == {photo.name: photo.read_bytes()}
+    assert list(install.temp.iterdir()) == []
