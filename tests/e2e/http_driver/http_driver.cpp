@@ -14,8 +14,8 @@
 // N times in a row, one JSON object per line).
 
 #include "http/http_client.h"
-#include "http/status_callback.h"
 #include "http/url_parser.h"
+#include "support/recording_client.h"
 
 #include <windows.h>
 
@@ -26,16 +26,6 @@
 #include <vector>
 
 namespace {
-
-const char Agent[] = "Mozilla/4.0 (compatible; )";
-
-// Shaped like the jobs: the client as first base, then the callback's counters.
-class DriverJob : public AsyncHttpClient {
-  public:
-    int LastStatus = 0;
-    int BytesSent = 0;
-    int ClosingCount = 0;
-};
 
 struct Options {
     int readSize = 128;
@@ -133,9 +123,9 @@ void PrintReading(const Reading& reading) {
 
 int RunAsyncOnce(RequestKind kind, const char* url, const char* path, const Options& options,
                  const std::vector<std::string>& fields) {
-    DriverJob job;
-    const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&job);
-    const bool opened = job.Open(url, &StatusCallback<DriverJob>, context, nullptr, nullptr, Agent);
+    RecordingClient job;
+    const DWORD_PTR context = job.Context();
+    const bool opened = job.OpenWithCallback(url);
     std::printf("{\"opened\": %s", opened ? "true" : "false");
     if (opened) {
         job.ClearFormFields();
@@ -170,8 +160,8 @@ int RunAsyncOnce(RequestKind kind, const char* url, const char* path, const Opti
     Sleep(300);
     std::printf(", \"bytes_sent\": %d, \"closing_before\": %d, \"closing_count\": %d, "
                 "\"handles_opened\": %d, \"last_status\": %d}\n",
-                job.BytesSent, closingBefore, job.ClosingCount, job.contextHandlesOpened,
-                job.LastStatus);
+                job.BytesSent.load(), closingBefore, job.ClosingCount.load(),
+                job.contextHandlesOpened, job.LastStatus.load());
     return 0;
 }
 
@@ -201,7 +191,8 @@ int RunSync(const char* command, const char* url, const char* path, const Option
         return 2;
     }
     HttpClient client;
-    const bool connected = client.Connect(host, port, nullptr, nullptr, parsed, Agent);
+    const bool connected =
+        client.Connect(host, port, nullptr, nullptr, parsed, RecordingClient::Agent);
     std::printf("{\"connected\": %s", connected ? "true" : "false");
     if (connected) {
         for (const std::string& field : fields) {

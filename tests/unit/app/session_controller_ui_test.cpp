@@ -6,6 +6,7 @@
 #include "queue/upload_queue.h"
 #include "settings/settings.h"
 #include "support/main_window_fixture.h"
+#include "support/queue_list.h"
 #include "util/bounded_text.h"
 
 #include <commctrl.h>
@@ -79,24 +80,13 @@ class SessionControllerTest : public MainWindowFixture {
     void SetUp() override {
         MainWindowFixture::SetUp();
         steps = StepLog{};
-        Steps() = SessionSteps{StartLoginStep, FinishLoginStep, StartUploadStep,
-                               FinishUploadStep, AlertStep,      SaveStep};
+        Steps() = SessionSteps{StartLoginStep,   FinishLoginStep, StartUploadStep,
+                               FinishUploadStep, AlertStep,       SaveStep};
         savedSettings_ = Settings;
         ExpectedFileCount = 0;
         LoggedIn = 0;
-        // ResolveNextFile looks for each row's file in ModuleDirectory\temp.
-        char temp[MAX_PATH] = {};
-        GetTempPathA(sizeof temp, temp);
-        folder_ = std::string(temp) + "vistora_controller_test\\";
-        CreateDirectoryA(folder_.c_str(), nullptr);
-        CreateDirectoryA((folder_ + "temp").c_str(), nullptr);
-        savedDirectory_ = ModuleDirectory;
-        CopyText(ModuleDirectory, folder_.c_str());
     }
     void TearDown() override {
-        for (const std::string& name : files_)
-            DeleteFileA((folder_ + "temp\\" + name).c_str());
-        CopyText(ModuleDirectory, savedDirectory_.c_str());
         ResetSessionSteps();
         Settings = savedSettings_;
         ExpectedFileCount = 0;
@@ -106,10 +96,7 @@ class SessionControllerTest : public MainWindowFixture {
 
     // A waiting row whose file lies in the temp folder.
     void Queue(const std::string& name) {
-        HANDLE file = CreateFileA((folder_ + "temp\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        CloseHandle(file);
-        files_.push_back(name);
+        files_.Put(name);
         AddFile(QueueList, name.c_str());
     }
     int OverallPosition() { return static_cast<int>(SendMessageA(OverallBar, PBM_GETPOS, 0, 0)); }
@@ -117,9 +104,7 @@ class SessionControllerTest : public MainWindowFixture {
 
   private:
     SettingsRecord savedSettings_;
-    std::string folder_;
-    std::string savedDirectory_;
-    std::vector<std::string> files_;
+    QueueFiles files_{"controller"};
 };
 
 bool QuitPosted() {

@@ -10,12 +10,6 @@ namespace {
 
 std::vector<std::string> calls;
 
-DWORD WINAPI Nt() {
-    return WindowsXpVersion;
-}
-DWORD WINAPI Win98() {
-    return Windows98Version;
-}
 BOOL WINAPI ImpersonateOk(HCONV) {
     calls.push_back("impersonate");
     return TRUE;
@@ -54,13 +48,13 @@ CONVCONTEXT MatchingContext() {
 } // namespace
 
 TEST_F(DdeCallbackTest, OnNtTheHandlerRunsImpersonatedAndRevertsAfter) {
-    platform.calls().GetVersion = Nt;
+    platform.calls().GetVersion = WindowsXpGetVersion;
     EXPECT_EQ(CallItemHandler(item, xfer, 0), reinterpret_cast<HDDEDATA>(0x1234));
     EXPECT_EQ(calls, (std::vector<std::string>{"impersonate", "handler 16528", "revert"}));
 }
 
 TEST_F(DdeCallbackTest, OnNtAFailedImpersonationRunsNoHandler) {
-    platform.calls().GetVersion = Nt;
+    platform.calls().GetVersion = WindowsXpGetVersion;
     platform.calls().DdeImpersonateClient = ImpersonateFails;
     EXPECT_EQ(CallItemHandler(item, xfer, 0), nullptr);
     EXPECT_EQ(calls, (std::vector<std::string>{"impersonate"}));
@@ -71,7 +65,7 @@ TEST_F(DdeCallbackTest, OnNtAFailedImpersonationRunsNoHandler) {
 }
 
 TEST_F(DdeCallbackTest, On9xTheHandlerRunsDirectly) {
-    platform.calls().GetVersion = Win98;
+    platform.calls().GetVersion = Windows98GetVersion;
     EXPECT_EQ(CallItemHandler(item, xfer, 0), reinterpret_cast<HDDEDATA>(0x1234));
     EXPECT_EQ(calls, (std::vector<std::string>{"handler 16528"}));
 }
@@ -88,9 +82,9 @@ TEST(DdeResultMapping, FollowsTheTransactionClass) {
 }
 
 TEST_F(DdeCallbackTest, ContextTestOnBothFamilies) {
-    for (auto version : {Nt, Win98}) {
+    for (auto version : {WindowsXpGetVersion, Windows98GetVersion}) {
         platform.calls().GetVersion = version;
-        SCOPED_TRACE(version == Nt ? "NT" : "9x");
+        SCOPED_TRACE(version == WindowsXpGetVersion ? "NT" : "9x");
         EXPECT_TRUE(PassesContextTest(nullptr));
         CONVCONTEXT context = MatchingContext();
         EXPECT_TRUE(PassesContextTest(&context));
@@ -114,7 +108,7 @@ TEST_F(DdeCallbackTest, ContextTestOnBothFamilies) {
 TEST_F(DdeCallbackTest, ImpersonationLevelBelowImpersonationIsRefusedOnNtOnly) {
     CONVCONTEXT context = MatchingContext();
     context.qos.ImpersonationLevel = SecurityIdentification;
-    platform.calls().GetVersion = Nt;
+    platform.calls().GetVersion = WindowsXpGetVersion;
     EXPECT_FALSE(PassesContextTest(&context));
     // What Wine's server side always receives: code page 1004, everything else zero.
     CONVCONTEXT wine = {};
@@ -122,7 +116,7 @@ TEST_F(DdeCallbackTest, ImpersonationLevelBelowImpersonationIsRefusedOnNtOnly) {
     wine.iCodePage = CP_WINANSI;
     EXPECT_FALSE(PassesContextTest(&wine));
 
-    platform.calls().GetVersion = Win98;
+    platform.calls().GetVersion = Windows98GetVersion;
     EXPECT_TRUE(PassesContextTest(&context));
     EXPECT_TRUE(PassesContextTest(&wine));
 }

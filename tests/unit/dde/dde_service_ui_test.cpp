@@ -5,10 +5,10 @@
 #include "app/session_controller.h"
 #include "dde/dde_callback.h"
 #include "dde/dde_service.h"
-#include "dde/item_handlers.h"
 #include "queue/upload_queue.h"
 #include "settings/settings.h"
 #include "support/platform_override.h"
+#include "support/queue_list.h"
 #include "util/bounded_text.h"
 
 #include <commctrl.h>
@@ -21,25 +21,13 @@
 
 namespace {
 
-DWORD WINAPI Win98() {
-    return Windows98Version;
-}
-
 class DdeServiceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        platform.calls().GetVersion = Win98;
+        platform.calls().GetVersion = Windows98GetVersion;
         window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                                  nullptr);
-        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
-        InitCommonControlsEx(&controls);
-        QueueList = CreateWindowExA(0, WC_LISTVIEWA, "", WS_POPUP | LVS_REPORT, 0, 0, 100, 100,
-                                    nullptr, nullptr, nullptr, nullptr);
-        LVCOLUMNA column = {};
-        column.mask = LVCF_SUBITEM;
-        SendMessageA(QueueList, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
-        column.iSubItem = 1;
-        SendMessageA(QueueList, LVM_INSERTCOLUMNA, 1, reinterpret_cast<LPARAM>(&column));
+        QueueList = CreateQueueList();
         ASSERT_EQ(StartDdeService(window), 1);
         std::memset(&StagedLoginData, 0, sizeof StagedLoginData);
         LoginDataPending = 0;
@@ -83,15 +71,6 @@ class DdeServiceTest : public ::testing::Test {
             posted = posted || message.wParam == static_cast<WPARAM>(UploadCommandId);
         return posted;
     }
-    std::string RowName(int row) {
-        char text[400] = {};
-        LVITEMA item = {};
-        item.iSubItem = 1;
-        item.pszText = text;
-        item.cchTextMax = sizeof text;
-        SendMessageA(QueueList, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-        return text;
-    }
 
     PlatformOverride platform;
     HWND window = nullptr;
@@ -111,8 +90,18 @@ TEST_F(DdeServiceTest, DescriptiveItemsAnswerWithTabSeparatedNames) {
     EXPECT_EQ(Bytes(Call(XTYP_ADVREQ, "upload", "sysitems")),
               std::string("Filename\tSysItems\tLoginData\tExitCondition\0", 42));
     EXPECT_EQ(Bytes(Call(XTYP_REQUEST, "System", "Formats")), std::string("CF_TEXT\0", 8));
-    EXPECT_EQ(Bytes(Call(XTYP_REQUEST, "System", "Help")),
-              std::string(HelpText, std::strlen(HelpText) + 1));
+    // The help text byte for byte, in code page 932 like every literal here.
+    const char help[] =
+        "DDEML Vistora Uploader help:\r\n\n"
+        "'VistoraUploadServer' の構成内容\r\n\n"
+        "topicとしては、'Upload' と 'System' が有効です。\r\n"
+        "'Upload' のitemは、'Filename' があります。\r\n"
+        "Upload/Filenameに対して、POKEでファイル(フルパス)をセットしてください。\r\n"
+        "ファイルが一個ListViewに増えます。\r\n"
+        "'System'に対して、EXECが有効です。\r\n"
+        "コマンドには、'upload'があります。\r\n"
+        "uploadを開始します。すでにアップロードが開始していたら無視されます。\r\n";
+    EXPECT_EQ(Bytes(Call(XTYP_REQUEST, "System", "Help")), std::string(help, sizeof help));
     EXPECT_EQ(Call(XTYP_ADVSTART, "System", "Help"), reinterpret_cast<HDDEDATA>(TRUE));
 }
 
@@ -227,9 +216,9 @@ TEST_F(DdeServiceTest, LoginDataAndExitConditionAnswerTheWholeTextHoweverLong) {
 
 TEST_F(DdeServiceTest, FilenamePokeKeepsAtMost259BytesAndAcceptsAnything) {
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string(300, 'a'))), Fack);
-    EXPECT_EQ(RowName(0), std::string(259, 'a'));
+    EXPECT_EQ(QueueCell(QueueList, 0, 1), std::string(259, 'a'));
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string("", 1))), Fack);
-    EXPECT_EQ(RowName(1), "");
+    EXPECT_EQ(QueueCell(QueueList, 1, 1), "");
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string())),
               reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED));
     EXPECT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), 2);

@@ -31,9 +31,3 @@ TEST(LoginDataTokens, CarriageReturnsStayAndExtraTokensAreIgnored) {
     EXPECT_EQ(Split("l\r\nu\r\nn\r\np\r\nextra"),
               (std::vector<std::string>{"l\r", "u\r", "n\r", "p\r"}));
 }
-
-TEST(LoginDataTokens, ShiftJisBytesAreNotDelimiters) {
-    // パスワード: no byte of it is a tab or a line feed.
-    EXPECT_EQ(Split("l\tu\t\x83\x70\x83\x58@x.jp\t\x83\x8F\x81\x5B"),
-              (std::vector<std::string>{"l", "u", "\x83\x70\x83\x58@x.jp", "\x83\x8F\x81\x5B"}));
-}

@@ -1,7 +1,8 @@
 #include "http/http_client.h"
 #include "http/status_callback.h"
 
-#include "http/debug_output_capture.h"
+#include "support/debug_output_capture.h"
+#include "support/recording_client.h"
 
 #include <gtest/gtest.h>
 
@@ -10,20 +11,12 @@
 
 namespace {
 
-// Shaped like the jobs: the client first, then the counters the callback keeps.
-class CountingJob : public AsyncHttpClient {
-  public:
-    int LastStatus = 0;
-    int BytesSent = 0;
-    int ClosingCount = 0;
-};
-
-void Notify(CountingJob& job, DWORD status, void* info, DWORD length) {
-    StatusCallback<CountingJob>(nullptr, reinterpret_cast<DWORD_PTR>(&job), status, info, length);
+void Notify(RecordingClient& job, DWORD status, void* info, DWORD length) {
+    StatusCallback<RecordingClient>(nullptr, job.Context(), status, info, length);
 }
 
 TEST(StatusCallback, SentBytesAddUpAndEachNotificationIsLogged) {
-    CountingJob job;
+    RecordingClient job;
     DebugOutputCapture capture;
     DWORD sent = 1234;
     Notify(job, INTERNET_STATUS_REQUEST_SENT, &sent, sizeof sent);
@@ -36,7 +29,7 @@ TEST(StatusCallback, SentBytesAddUpAndEachNotificationIsLogged) {
 }
 
 TEST(StatusCallback, ClosingNotificationsAreCounted) {
-    CountingJob job;
+    RecordingClient job;
     Notify(job, INTERNET_STATUS_HANDLE_CLOSING, nullptr, 0);
     Notify(job, INTERNET_STATUS_HANDLE_CLOSING, nullptr, 0);
     EXPECT_EQ(job.ClosingCount, 2);
@@ -45,7 +38,7 @@ TEST(StatusCallback, ClosingNotificationsAreCounted) {
 }
 
 TEST(StatusCallback, CompletionStoresTheResultThenReleasesOneWait) {
-    CountingJob job;
+    RecordingClient job;
     job.completionEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     ASSERT_NE(job.completionEvent, nullptr);
     DebugOutputCapture capture;
@@ -63,7 +56,7 @@ TEST(StatusCallback, CompletionStoresTheResultThenReleasesOneWait) {
 }
 
 TEST(StatusCallback, CompletionWithoutAnEventStillStoresTheError) {
-    CountingJob job;
+    RecordingClient job;
     INTERNET_ASYNC_RESULT result = {0, ERROR_INTERNET_CANNOT_CONNECT};
     Notify(job, INTERNET_STATUS_REQUEST_COMPLETE, &result, sizeof result);
     EXPECT_EQ(job.asyncResult, 0u);
@@ -77,7 +70,7 @@ TEST(StatusCallback, CompletionWithoutAnEventStillStoresTheError) {
 }
 
 TEST(StatusCallback, OtherNotificationsOnlyRecordTheStatus) {
-    CountingJob job;
+    RecordingClient job;
     DebugOutputCapture capture;
     char name[] = "127.0.0.1";
     Notify(job, INTERNET_STATUS_RESOLVING_NAME, name, sizeof name);
@@ -92,8 +85,8 @@ TEST(StatusCallback, OtherNotificationsOnlyRecordTheStatus) {
 TEST(StatusCallback, NotificationsWithoutAJobAreIgnored) {
     DebugOutputCapture capture;
     INTERNET_ASYNC_RESULT result = {1, 0};
-    StatusCallback<CountingJob>(nullptr, 0, INTERNET_STATUS_REQUEST_COMPLETE, &result,
-                                sizeof result);
+    StatusCallback<RecordingClient>(nullptr, 0, INTERNET_STATUS_REQUEST_COMPLETE, &result,
+                                    sizeof result);
     EXPECT_TRUE(capture.Lines().empty());
 }
 

@@ -2,6 +2,9 @@
 #include "login/mail_address.h"
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
+#include "support/dialog_answerer.h"
+#include "support/main_window_fixture.h"
+#include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -20,62 +23,8 @@ const char InvalidAddressCaption[] = "メールアドレスが不正です";
 const char ErrorCaption[] = "エラー";
 const char EmptyPasswordText[] = "パスワードを入力してください";
 
-constexpr DWORD WaitLimit = 10000;
-
-struct Found {
-    DWORD threadId;
-    const char* caption;
-    HWND window;
-};
-
-BOOL CALLBACK MatchVisibleDialog(HWND window, LPARAM context) {
-    Found* found = reinterpret_cast<Found*>(context);
-    char className[16] = {};
-    char caption[128] = {};
-    GetClassNameA(window, className, sizeof className);
-    GetWindowTextA(window, caption, sizeof caption);
-    if (std::strcmp(className, "#32770") == 0 && std::strcmp(caption, found->caption) == 0 &&
-        IsWindowVisible(window)) {
-        found->window = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible dialog box with the caption that the given thread shows. Closed boxes
-// linger hidden for a while under Wine without a window manager, so only visible
-// ones count.
-HWND WaitForDialog(DWORD threadId, const char* caption) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < WaitLimit) {
-        Found found = {threadId, caption, nullptr};
-        EnumThreadWindows(threadId, MatchVisibleDialog, reinterpret_cast<LPARAM>(&found));
-        if (found.window != nullptr)
-            return found.window;
-        Sleep(20);
-    }
-    return nullptr;
-}
-
 bool WaitUntilHidden(HWND window) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < WaitLimit) {
-        if (!IsWindow(window) || !IsWindowVisible(window))
-            return true;
-        Sleep(20);
-    }
-    return false;
-}
-
-std::string ItemText(HWND dialog, int id) {
-    char text[1024] = {};
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
-void PressButton(HWND dialog, int button) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+    return WaitUntil([window] { return !IsWindow(window) || !IsWindowVisible(window); });
 }
 
 // What the user saw of one message box.
@@ -100,11 +49,11 @@ class LoginDialogUser {
 
     // The dialog as it first appears, with the texts of its two edits.
     bool Appeared() {
-        dialog_ = WaitForDialog(dialogThread_, LoginDialogCaption);
+        dialog_ = WaitForDialog(LoginDialogCaption, dialogThread_);
         if (dialog_ == nullptr)
             return false;
-        shownAddress = ItemText(dialog_, IDC_LOGIN_MAIL);
-        shownPassword = ItemText(dialog_, IDC_LOGIN_PASSWORD);
+        shownAddress = DialogItemText(dialog_, IDC_LOGIN_MAIL);
+        shownPassword = DialogItemText(dialog_, IDC_LOGIN_PASSWORD);
         owner = GetWindow(dialog_, GW_OWNER);
         return true;
     }
@@ -114,25 +63,25 @@ class LoginDialogUser {
         SetDlgItemTextA(dialog_, IDC_LOGIN_PASSWORD, password.c_str());
     }
 
-    void Press(int button) { PressButton(dialog_, button); }
+    void Press(int button) { PressDialogButton(dialog_, button); }
 
     // Presses OK and dismisses the message box that it should bring up.
     MessageBoxSeen PressOkExpectingBox(const char* caption) {
         MessageBoxSeen seen;
         Press(IDOK);
-        HWND box = WaitForDialog(dialogThread_, caption);
+        HWND box = WaitForDialog(caption, dialogThread_);
         if (box == nullptr)
             return seen;
         seen.shown = true;
-        seen.text = ItemText(box, 0xFFFF);
+        seen.text = DialogItemText(box, 0xFFFF);
         seen.ownedByDialog = GetWindow(box, GW_OWNER) == dialog_;
         seen.onlyOk = GetDlgItem(box, IDOK) != nullptr && GetDlgItem(box, IDCANCEL) == nullptr &&
                       GetDlgItem(box, IDYES) == nullptr && GetDlgItem(box, IDNO) == nullptr;
-        PressButton(box, IDOK);
+        PressDialogButton(box, IDOK);
         seen.closed = WaitUntilHidden(box);
         seen.dialogStillOpen = IsWindow(dialog_) && IsWindowVisible(dialog_);
-        seen.addressAfter = ItemText(dialog_, IDC_LOGIN_MAIL);
-        seen.passwordAfter = ItemText(dialog_, IDC_LOGIN_PASSWORD);
+        seen.addressAfter = DialogItemText(dialog_, IDC_LOGIN_MAIL);
+        seen.passwordAfter = DialogItemText(dialog_, IDC_LOGIN_PASSWORD);
         return seen;
     }
 
@@ -152,7 +101,7 @@ BOOL CALLBACK CloseVisibleDialog(HWND window, LPARAM) {
     GetWindowTextA(window, caption, sizeof caption);
     if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window)) {
         bool loginDialog = std::strcmp(caption, LoginDialogCaption) == 0;
-        PressButton(window, loginDialog ? IDCANCEL : IDOK);
+        PressDialogButton(window, loginDialog ? IDCANCEL : IDOK);
     }
     return TRUE;
 }
@@ -161,18 +110,14 @@ BOOL CALLBACK CloseVisibleDialog(HWND window, LPARAM) {
 // closes whatever boxes and dialogs the thread still shows, until the test thread is
 // out of its modal loop.
 void CloseEverything(DWORD threadId, const std::atomic<bool>& dialogReturned) {
-    DWORD start = GetTickCount();
-    while (!dialogReturned && GetTickCount() - start < WaitLimit) {
+    WaitUntil([&] {
         EnumThreadWindows(threadId, CloseVisibleDialog, 0);
-        Sleep(100);
-    }
+        return dialogReturned.load();
+    });
 }
 
 bool WaitForReturn(const std::atomic<bool>& dialogReturned) {
-    DWORD start = GetTickCount();
-    while (!dialogReturned && GetTickCount() - start < WaitLimit)
-        Sleep(20);
-    return dialogReturned;
+    return WaitUntil([&] { return dialogReturned.load(); });
 }
 
 LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -227,12 +172,12 @@ class LoginDialogTest : public ::testing::Test {
         dialogReturned = true;
         // The player reads window texts, which this thread must answer even after the
         // dialog has ended, or both threads would wait for each other.
-        while (!finished) {
-            MSG message;
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageA(&message);
-            Sleep(10);
-        }
+        WaitUntil(
+            [&] {
+                DrainMessages();
+                return finished.load();
+            },
+            INFINITE);
         player.join();
         EXPECT_TRUE(completed) << "the dialog or a message box did not appear or close";
         EXPECT_TRUE(!completed || ended) << "the dialog did not end after the last step";

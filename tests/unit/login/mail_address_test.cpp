@@ -41,12 +41,8 @@ TEST(ClassifyMailChar, PutsEveryByteIntoItsClass) {
     expected[0x2E] = 2;
     expected[0x40] = 3;
 
-    int plain = 0;
-    for (int c = 0; c < 256; ++c) {
+    for (int c = 0; c < 256; ++c)
         EXPECT_EQ(ClassifyMailChar(c), expected[c]) << "byte 0x" << std::hex << c;
-        plain += expected[c] == 1;
-    }
-    EXPECT_EQ(plain, 26 + 26 + 10 + 19);
     // A byte above 0x7F that went through a signed char is still invalid.
     EXPECT_EQ(ClassifyMailChar(static_cast<signed char>(0x82)), 0);
     EXPECT_EQ(ClassifyMailChar(-1), 0);
@@ -120,7 +116,6 @@ TEST(MailAddress, RejectsTwoHundredAndSixtyBytesOrMore) {
 }
 
 TEST(MailAddress, HasATextForEveryRejection) {
-    ASSERT_EQ(MailAddressMessageCount, 10);
     EXPECT_STREQ(MailAddressMessages[0], "");
     const char* const texts[] = {
         "長さが短かすぎます",           "'@'がありません",
@@ -129,7 +124,8 @@ TEST(MailAddress, HasATextForEveryRejection) {
         "'@'より後ろに'.'がありません", "最後の'.'の後にアルファベットが二文字以上ありません",
         "連続した'.'があります",
     };
-    for (int code = 1; code <= 9; ++code)
+    static_assert(sizeof texts / sizeof texts[0] == MailAddressMessageCount - 1);
+    for (int code = 1; code < MailAddressMessageCount; ++code)
         EXPECT_STREQ(MailAddressMessages[code], texts[code - 1]) << "code " << code;
     // Shown as code page 932 bytes: "'@'がありません".
     const unsigned char noAtSign[] = {0x27, 0x40, 0x27, 0x82, 0xAA, 0x82, 0xA0, 0x82,

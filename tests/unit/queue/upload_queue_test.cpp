@@ -1,7 +1,6 @@
-#include "app/app_state.h"
 #include "queue/queue_snapshot.h"
 #include "queue/upload_queue.h"
-#include "util/bounded_text.h"
+#include "support/queue_list.h"
 
 #include <commctrl.h>
 #include <windows.h>
@@ -9,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -17,40 +15,12 @@ namespace {
 class UploadQueueTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
-        InitCommonControlsEx(&controls);
-        list = CreateWindowExA(0, WC_LISTVIEWA, "", WS_POPUP | LVS_REPORT, 0, 0, 300, 200, nullptr,
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
+        list = CreateQueueList();
         ASSERT_NE(list, nullptr);
-        LVCOLUMNA column = {};
-        column.mask = LVCF_WIDTH | LVCF_SUBITEM;
-        column.cx = 60;
-        SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
-        column.iSubItem = 1;
-        SendMessageA(list, LVM_INSERTCOLUMNA, 2, reinterpret_cast<LPARAM>(&column));
+    }
+    void TearDown() override { DestroyWindow(list); }
 
-        std::memcpy(savedDirectory_, ModuleDirectory, sizeof ModuleDirectory);
-        char temp[MAX_PATH] = {};
-        GetTempPathA(sizeof temp, temp);
-        folder_ = std::string(temp) + "vistora_queue_test\\";
-        CreateDirectoryA(folder_.c_str(), nullptr);
-        CreateDirectoryA((folder_ + "temp").c_str(), nullptr);
-        CopyText(ModuleDirectory, folder_.c_str());
-    }
-    void TearDown() override {
-        DestroyWindow(list);
-        std::memcpy(ModuleDirectory, savedDirectory_, sizeof ModuleDirectory);
-    }
-
-    std::string Cell(int row, int column) {
-        char text[MAX_PATH] = {};
-        LVITEMA item = {};
-        item.iSubItem = column;
-        item.pszText = text;
-        item.cchTextMax = sizeof text;
-        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-        return text;
-    }
+    std::string Cell(int row, int column) { return QueueCell(list, row, column); }
     LPARAM Param(int row) {
         LVITEMA item = {};
         item.mask = LVIF_PARAM;
@@ -58,15 +28,9 @@ class UploadQueueTest : public ::testing::Test {
         SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
         return item.lParam;
     }
-    void CreateTempFile(const std::string& name) {
-        std::ofstream(folder_ + "temp\\" + name) << "data";
-    }
 
+    QueueFiles files{"queue"};
     HWND list = nullptr;
-    std::string folder_;
-
-  private:
-    char savedDirectory_[MAX_PATH];
 };
 
 } // namespace
@@ -92,7 +56,6 @@ TEST_F(UploadQueueTest, SetStatusChangesTextAndCodeTogether) {
         EXPECT_EQ(SetStatus(list, 0, static_cast<StatusCode>(code)), 0);
         EXPECT_EQ(Cell(0, 0), texts[code]);
         EXPECT_EQ(Param(0), code);
-        EXPECT_LT(std::strlen(StatusTexts[code]), static_cast<size_t>(StatusTextSize));
     }
     EXPECT_EQ(Cell(0, 1), "a.jpg");
 }
@@ -133,7 +96,7 @@ TEST_F(UploadQueueTest, CollectSortsRowsByStatusInRowOrder) {
 }
 
 TEST_F(UploadQueueTest, ResolveNextFileTakesTheFirstWaitingRowInTheTempFolder) {
-    CreateTempFile("b.jpg");
+    files.Put("b.jpg");
     AddFile(list, "a.jpg");
     AddFile(list, "b.jpg");
     SetStatus(list, 0, Done);
@@ -141,13 +104,13 @@ TEST_F(UploadQueueTest, ResolveNextFileTakesTheFirstWaitingRowInTheTempFolder) {
     snapshot.Collect();
     char path[MAX_PATH];
     EXPECT_EQ(ResolveNextFile(snapshot, 0, path, sizeof path), 1);
-    EXPECT_EQ(std::string(path), folder_ + "temp\\b.jpg");
+    EXPECT_EQ(std::string(path), files.PathOf("b.jpg"));
     EXPECT_EQ(ResolveNextFile(snapshot, 1, path, sizeof path), -1);
 }
 
 TEST_F(UploadQueueTest, AFailedRowIsFirstInLineAgain) {
-    CreateTempFile("a.jpg");
-    CreateTempFile("b.jpg");
+    files.Put("a.jpg");
+    files.Put("b.jpg");
     AddFile(list, "a.jpg");
     AddFile(list, "b.jpg");
     SetStatus(list, 0, Uploading);
@@ -165,9 +128,9 @@ TEST_F(UploadQueueTest, AMissingFileResolvesToMinusOneWithTheComposedPath) {
     snapshot.Collect();
     char path[MAX_PATH];
     EXPECT_EQ(ResolveNextFile(snapshot, 0, path, sizeof path), -1);
-    EXPECT_EQ(std::string(path), folder_ + "temp\\gone.jpg");
+    EXPECT_EQ(std::string(path), files.PathOf("gone.jpg"));
     EXPECT_EQ(ResolveNextFile(snapshot, 1, path, sizeof path), -1);
-    EXPECT_EQ(std::string(path), folder_ + "temp\\D:\\pics\\a.jpg");
+    EXPECT_EQ(std::string(path), files.PathOf("D:\\pics\\a.jpg"));
 }
 
 TEST_F(UploadQueueTest, APathLongerThanTheBufferCountsAsMissingAndIsNotCut) {

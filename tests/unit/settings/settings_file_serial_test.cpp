@@ -1,6 +1,7 @@
 // The settings file beside the test program and in a current directory of the test's own.
 #include "settings/settings.h"
 #include "support/platform_override.h"
+#include "support/temp_folder.h"
 #include "util/bounded_text.h"
 #include "util/paths.h"
 
@@ -36,27 +37,22 @@ class SettingsFileTest : public ::testing::Test {
     void SetUp() override {
         savedDirectory_ = CurrentDirectory;
         savedSettings_ = Settings;
-        char temp[MAX_PATH] = {};
-        GetTempPathA(sizeof temp, temp);
-        current_ = std::string(temp) + "vistora_settings_cwd";
-        CreateDirectoryA(current_.c_str(), nullptr);
-        CurrentDirectory = current_;
+        CurrentDirectory = current_.Path();
         besideProgram_ = ProgramFileDirectory() + "Vistora.ini";
-        Clean();
+        CleanBesideProgram();
     }
     void TearDown() override {
-        Clean();
+        CleanBesideProgram();
         CurrentDirectory = savedDirectory_;
         Settings = savedSettings_;
     }
-    void Clean() {
-        DeleteFileA((current_ + "\\Vistora.ini").c_str());
+    void CleanBesideProgram() {
         DeleteFileA(besideProgram_.c_str());
         RemoveDirectoryA(besideProgram_.c_str());
     }
 
     PlatformOverride platform;
-    std::string current_;
+    TempFolder current_{"settings_cwd"};
     std::string besideProgram_;
 
   private:
@@ -86,11 +82,11 @@ TEST_F(SettingsFileTest, TheCurrentDirectoryWinsOverTheProgramFolder) {
     LoadSettings();
     EXPECT_STREQ(Settings.LoginName, "beside@x.jp");
 
-    WriteFile(current_ + "\\Vistora.ini",
+    WriteFile(current_.PathOf("Vistora.ini"),
               "[WebAlbum]\r\nLoginUrl=http://127.0.0.1:8080/Pc/Upld_Login.aspx\r\n"
               "UploadUrl=http://127.0.0.1:8080/up/load.aspx?x=1\r\n"
               "LoginName=current@x.jp\r\nPassword=\x83\x70\x83\x58\r\n");
-    EXPECT_EQ(ChooseSettingsFile(), current_ + "\\Vistora.ini");
+    EXPECT_EQ(ChooseSettingsFile(), current_.PathOf("Vistora.ini"));
     LoadSettings();
     EXPECT_STREQ(Settings.LoginName, "current@x.jp");
     EXPECT_STREQ(Settings.Password, "\x83\x70\x83\x58");
@@ -124,14 +120,14 @@ TEST_F(SettingsFileTest, StagedLoginDataReplacesTheFourSettingsAndDropsTheSessio
 
 TEST_F(SettingsFileTest, SavingWithoutShiftWritesFourLinesBesideTheProgram) {
     platform.calls().GetAsyncKeyState = NothingDown;
-    WriteFile(current_ + "\\Vistora.ini", "[WebAlbum]\r\n");
+    WriteFile(current_.PathOf("Vistora.ini"), "[WebAlbum]\r\n");
     CopyText(Settings.LoginName, "me@x.jp");
     CopyText(Settings.Password, "pa ss");
     EXPECT_EQ(SaveSettings(), 0);
     EXPECT_EQ(ReadFile(besideProgram_), "# Vistora\x83\x54\x81\x5B\x83\x6F\x81\x5B\x8F\xEE\x95\xF1"
                                         "\x83\x74\x83\x40\x83\x43\x83\x8B\r\n"
                                         "[WebAlbum]\r\nLoginName=me@x.jp\r\nPassword=pa ss\r\n");
-    EXPECT_EQ(ReadFile(current_ + "\\Vistora.ini"), "[WebAlbum]\r\n");
+    EXPECT_EQ(ReadFile(current_.PathOf("Vistora.ini")), "[WebAlbum]\r\n");
 }
 
 TEST_F(SettingsFileTest, SavingWithShiftAddsTheUrlsAndReadsBackTheSame) {

@@ -1,5 +1,57 @@
 #include "support/dialog_answerer.h"
 
+#include <cstring>
+
+namespace {
+
+struct Search {
+    const char* caption;
+    DWORD threadId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchVisibleDialog(HWND window, LPARAM context) {
+    Search* search = reinterpret_cast<Search*>(context);
+    DWORD processId = 0;
+    const DWORD threadId = GetWindowThreadProcessId(window, &processId);
+    if (processId != GetCurrentProcessId() ||
+        (search->threadId != 0 && threadId != search->threadId) || !IsWindowVisible(window))
+        return TRUE;
+    char className[16] = {};
+    char caption[128] = {};
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, caption, sizeof caption);
+    if (std::strcmp(className, "#32770") != 0 || std::strcmp(caption, search->caption) != 0)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+} // namespace
+
+HWND FindVisibleDialog(const char* caption, DWORD threadId) {
+    Search search = {caption, threadId, nullptr};
+    EnumWindows(MatchVisibleDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForDialog(const char* caption, DWORD threadId, DWORD limit) {
+    HWND dialog = nullptr;
+    WaitUntil([&] { return (dialog = FindVisibleDialog(caption, threadId)) != nullptr; }, limit);
+    return dialog;
+}
+
+void PressDialogButton(HWND dialog, int button) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+}
+
+std::string DialogItemText(HWND dialog, int id) {
+    char text[1024] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
 DialogAnswerer::DialogAnswerer(std::string caption, int button)
     : caption_(std::move(caption)), button_(button), watcher_([this] { Watch(); }) {}
 
@@ -9,19 +61,12 @@ DialogAnswerer::~DialogAnswerer() {
 }
 
 void DialogAnswerer::Watch() {
-    while (!stop_ && !answered_) {
-        HWND dialog = FindWindowA("#32770", caption_.c_str());
-        DWORD pid = 0;
-        if (dialog != nullptr)
-            GetWindowThreadProcessId(dialog, &pid);
-        if (dialog != nullptr && pid == GetCurrentProcessId() && IsWindowVisible(dialog)) {
-            char text[1024] = {};
-            GetDlgItemTextA(dialog, 0xFFFF, text, sizeof text);
-            text_ = text;
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button_, BN_CLICKED), 0);
-            answered_ = true;
-            return;
-        }
-        Sleep(20);
-    }
+    HWND dialog = nullptr;
+    WaitUntil([&] { return stop_ || (dialog = FindVisibleDialog(caption_.c_str())) != nullptr; },
+              INFINITE);
+    if (dialog == nullptr)
+        return;
+    text_ = DialogItemText(dialog, 0xFFFF);
+    PressDialogButton(dialog, button_);
+    answered_ = true;
 }

@@ -1,6 +1,8 @@
 #pragma once
-// Answers the first dialog box with a given caption that this process shows, from a
-// thread of its own, so that a test can drive code that blocks in MessageBoxA.
+// Finds and answers the dialog boxes this process shows, from a thread other than the
+// one that shows them, so that a test can drive code that blocks in a modal loop.
+
+#include "support/wait_until.h"
 
 #include <windows.h>
 
@@ -8,14 +10,26 @@
 #include <string>
 #include <thread>
 
+// A visible dialog box titled caption, shown by the given thread of this process (by any
+// of its threads for 0), or nullptr. Closed boxes linger hidden for a while under Wine
+// without a window manager, so only visible ones count.
+HWND FindVisibleDialog(const char* caption, DWORD threadId = 0);
+// The same, polled for until limit ms have passed.
+HWND WaitForDialog(const char* caption, DWORD threadId = 0, DWORD limit = HangLimit);
+
+// Posts the click of button (IDOK, IDYES, IDNO...) to dialog.
+void PressDialogButton(HWND dialog, int button);
+// The text of one item of a dialog; a message box's message is item 0xFFFF.
+std::string DialogItemText(HWND dialog, int id);
+
 class DialogAnswerer {
   public:
-    // Presses button (IDOK, IDYES, IDNO...) on the first visible dialog titled caption.
+    // Presses button on the first visible dialog titled caption.
     DialogAnswerer(std::string caption, int button);
     ~DialogAnswerer();
 
     bool Answered() const { return answered_; }
-    // The text of the answered box's message (its static control 0xFFFF).
+    // The text of the answered box's message.
     std::string Text() const { return text_; }
 
   private:

@@ -23,9 +23,7 @@ void MainWindowFixture::DestroyMainWindow() {
         DestroyWindow(window);
     window = nullptr;
     MainWindow = nullptr;
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    DrainMessages();
 }
 
 RECT ChildRect(HWND child) {
@@ -35,14 +33,10 @@ RECT ChildRect(HWND child) {
     return rect;
 }
 
-void PumpMessages(DWORD milliseconds) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        Sleep(10);
+void DrainMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
     }
 }

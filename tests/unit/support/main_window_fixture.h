@@ -11,7 +11,7 @@ class MainWindowFixture : public ::testing::Test {
     void TearDown() override;
 
     // Destroys the window (its WM_DESTROY pauses and posts the quit message) and
-    // removes the quit message again, so that the next test starts clean.
+    // drains the queue of the quit message again, so that the next test starts clean.
     void DestroyMainWindow();
 
     HWND window = nullptr;
@@ -20,5 +20,5 @@ class MainWindowFixture : public ::testing::Test {
 // The rectangle of a child control relative to its parent's client area.
 RECT ChildRect(HWND child);
 
-// Runs the calling thread's message queue for the given time.
-void PumpMessages(DWORD milliseconds);
+// Handles whatever is queued for the calling thread, returning once the queue is empty.
+void DrainMessages();

@@ -13,6 +13,10 @@ class PlatformOverride {
     PlatformCalls& calls() { return Platform(); }
 };
 
-// GetVersion values: the high bit marks the Windows 9x family.
-constexpr DWORD Windows98Version = 0xC0000A04;
-constexpr DWORD WindowsXpVersion = 0x0A280105;
+// GetVersion stand-ins for either family: the high bit marks Windows 9x.
+inline DWORD WINAPI Windows98GetVersion() {
+    return 0xC0000A04;
+}
+inline DWORD WINAPI WindowsXpGetVersion() {
+    return 0x0A280105;
+}

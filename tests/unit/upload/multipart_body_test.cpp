@@ -1,4 +1,5 @@
 #include "http/http_client.h"
+#include "support/temp_folder.h"
 #include "upload/multipart_layout.h"
 #include "upload/multipart_utf8.h"
 
@@ -21,31 +22,14 @@ std::string FileHeader(const std::string& name, const std::string& fileName,
 
 class MultipartBodyTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char temp[MAX_PATH] = {};
-        GetTempPathA(sizeof temp, temp);
-        folder_ = std::string(temp) + "vistora_multipart_" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder_.c_str(), nullptr);
-        folder_ += "\\";
-    }
     void TearDown() override {
         if (body != nullptr)
             client.FreeMultipartBody(body);
-        for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
-            if (!DeleteFileA(it->c_str()))
-                RemoveDirectoryA(it->c_str());
-        }
-        RemoveDirectoryA(folder_.c_str());
     }
 
-    std::string PathOf(const std::string& name) const { return folder_ + name; }
+    std::string PathOf(const std::string& name) const { return folder_.PathOf(name); }
 
-    std::string MakeFolder(const std::string& name) {
-        std::string path = PathOf(name);
-        CreateDirectoryA(path.c_str(), nullptr);
-        created_.push_back(path);
-        return path;
-    }
+    void MakeFolder(const std::string& name) { CreateDirectoryA(PathOf(name).c_str(), nullptr); }
 
     std::string MakeFile(const std::string& name, const std::string& content) {
         std::string path = PathOf(name);
@@ -56,7 +40,6 @@ class MultipartBodyTest : public ::testing::Test {
         if (!content.empty())
             WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
         CloseHandle(file);
-        created_.push_back(path);
         return path;
     }
 
@@ -71,7 +54,6 @@ class MultipartBodyTest : public ::testing::Test {
         EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN));
         EXPECT_TRUE(SetEndOfFile(file));
         CloseHandle(file);
-        created_.push_back(path);
         return path;
     }
 
@@ -85,8 +67,7 @@ class MultipartBodyTest : public ::testing::Test {
     std::uint32_t length = 0;
 
   private:
-    std::string folder_;
-    std::vector<std::string> created_;
+    TempFolder folder_{"multipart"};
 };
 
 TEST_F(MultipartBodyTest, TenByteFileGivesTheHundredAndFiftyOneByteBody) {

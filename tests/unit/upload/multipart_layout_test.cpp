@@ -27,8 +27,6 @@ TEST(MultipartLayout, LengthsAreTheFixedTextsPlusTheVariableOnes) {
     char buffer[256];
     EXPECT_EQ(WritePlainPart(buffer, sizeof buffer, "", "", ""), PlainPartFixedLength);
     EXPECT_EQ(WriteFilePartHeader(buffer, sizeof buffer, "", "", ""), FilePartFixedLength);
-    EXPECT_EQ(PlainPartFixedLength, 49u);
-    EXPECT_EQ(FilePartFixedLength, 60u);
     EXPECT_EQ(FilePartHeaderLength("--TAVIK-VISTORA-UPLOAD-FORM-DATA", "file", "a.jpg"), 101u);
     EXPECT_EQ(PlainPartLength("--MULTI-PARTS-FORM-DATA-BOUNDARY", "ab", "xyz"), 49u + 32 + 2 + 3);
     EXPECT_EQ(ClosingLineLength("--TAVIK-VISTORA-UPLOAD-FORM-DATA"), 38u);

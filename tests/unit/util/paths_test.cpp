@@ -1,5 +1,7 @@
 #include "util/paths.h"
 
+#include "support/temp_folder.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,12 +17,6 @@ class PathsTest : public ::testing::Test {
 
     std::string saved_;
 };
-
-std::string TempFolder() {
-    char buffer[MAX_PATH] = {};
-    GetTempPathA(sizeof buffer, buffer);
-    return buffer;
-}
 
 } // namespace
 
@@ -43,25 +39,24 @@ TEST_F(PathsTest, CaptureTakesTheProcessCurrentDirectory) {
 }
 
 TEST_F(PathsTest, PathExistsFindsFilesFoldersAndPatterns) {
-    const std::string folder = TempFolder();
-    const std::string file = folder + "vistora_paths_test.jpg";
+    const TempFolder folder("paths");
+    const std::string file = folder.PathOf("paths_test.jpg");
     std::ofstream(file) << "x";
     EXPECT_TRUE(PathExists(file));
-    EXPECT_TRUE(PathExists(folder + "vistora_paths_te*.jpg"));
-    EXPECT_TRUE(PathExists(folder.substr(0, folder.size() - 1)));
+    EXPECT_TRUE(PathExists(folder.PathOf("paths_te*.jpg")));
+    EXPECT_TRUE(PathExists(folder.Path()));
     DeleteFileA(file.c_str());
     EXPECT_FALSE(PathExists(file));
-    EXPECT_FALSE(PathExists(folder + "no such folder\\x.jpg"));
+    EXPECT_FALSE(PathExists(folder.PathOf("no such folder\\x.jpg")));
 }
 
 TEST_F(PathsTest, PathExistsCompletesRelativeNamesWithTheCapturedDirectory) {
-    const std::string folder = TempFolder();
-    std::ofstream(folder + "vistora_relative.ini") << "x";
-    CurrentDirectory = folder.substr(0, folder.size() - 1);
-    EXPECT_TRUE(PathExists("vistora_relative.ini"));
+    const TempFolder folder("paths");
+    std::ofstream(folder.PathOf("relative.ini")) << "x";
+    CurrentDirectory = folder.Path();
+    EXPECT_TRUE(PathExists("relative.ini"));
     CurrentDirectory = "C:\\no such folder";
-    EXPECT_FALSE(PathExists("vistora_relative.ini"));
-    DeleteFileA((folder + "vistora_relative.ini").c_str());
+    EXPECT_FALSE(PathExists("relative.ini"));
 }
 
 TEST(FileNameOf, KeepsNameAndExtensionOnly) {
