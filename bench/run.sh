@@ -28,6 +28,9 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-"$root/scripts/build.sh" "$build_dir" >/dev/null
+# Only what the cases run: the programs, the probe and the helpers, not the tests.
+"$root/scripts/configure.sh" "$build_dir"
+cmake --build "$build_dir" -j "$(nproc)" --target VistoraUploader VistoraHost UiProbe \
+    BodyBench SendBench StartupBench ConsoleReady GuiReady >/dev/null
 exec "$root/scripts/with-wine.sh" --build-dir "$build_dir" \
     /usr/bin/python3 "$root/bench/bench.py" --build-dir "$build_dir" "${args[@]}"

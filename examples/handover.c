@@ -11,16 +11,15 @@
 #include <string.h>
 
 /* A client only: nothing to answer. */
-static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conversation, HSZ topic,
-                                  HSZ item, HDDEDATA data, ULONG_PTR value1, ULONG_PTR value2) {
+static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conversation, HSZ topic, HSZ item,
+                                  HDDEDATA data, ULONG_PTR value1, ULONG_PTR value2) {
     (void)type, (void)format, (void)conversation, (void)topic, (void)item, (void)data;
     (void)value1, (void)value2;
     return NULL;
 }
 
 /* One transaction to the uploader; it took it when its answer carries DDE_FACK. */
-static int Send(DWORD instance, const char* topic, const char* item, const char* text,
-                UINT type) {
+static int Send(DWORD instance, const char* topic, const char* item, const char* text, UINT type) {
     CONVCONTEXT context;
     HSZ service = DdeCreateStringHandleA(instance, "VistoraUploadServer", CP_WINANSI);
     HSZ topicName = DdeCreateStringHandleA(instance, topic, CP_WINANSI);
@@ -38,9 +37,8 @@ static int Send(DWORD instance, const char* topic, const char* item, const char*
     context.qos.EffectiveOnly = TRUE;
     conversation = DdeConnect(instance, service, topicName, &context);
     if (conversation != NULL) {
-        taken = DdeClientTransaction((LPBYTE)text, (DWORD)strlen(text) + 1, conversation,
-                                     itemName, type == XTYP_POKE ? CF_TEXT : 0, type, 10000,
-                                     &status) != 0 &&
+        taken = DdeClientTransaction((LPBYTE)text, (DWORD)strlen(text) + 1, conversation, itemName,
+                                     type == XTYP_POKE ? CF_TEXT : 0, type, 10000, &status) != 0 &&
                 (status & DDE_FACK) != 0;
         DdeDisconnect(conversation);
     }
