@@ -12,3 +12,15 @@ export LANG=ja_JP.UTF-8
 export LC_ALL=ja_JP.UTF-8
 # A preconfigured WinINet session would take these and leave loopback.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+
+# Runs "$@" with one wineserver kept alive for it in the current prefix, and returns its
+# exit status. Wine's own background processes start first, detached from our output:
+# started later by a test, they would inherit its stdout pipe and keep the reader
+# waiting for the end.
+vistora_run_with_wineserver() {
+    wineserver -p
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    local status=0
+    "$@" || status=$?
+    return $status
+}

@@ -38,12 +38,6 @@ if [ ! -s "$display_file" ]; then
 fi
 export DISPLAY=":$(head -n1 "$display_file")"
 
-wineserver -p
-# Start Wine's own background processes now, detached from our output: started later by
-# a test, they would inherit its stdout pipe and keep the reader waiting for the end.
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-set +e
-"$@"
-status=$?
-set -e
+status=0
+vistora_run_with_wineserver "$@" || status=$?
 exit $status

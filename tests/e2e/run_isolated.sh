@@ -23,12 +23,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wineserver -p
-# Wine's background processes start now, not inside a test whose output they would hold.
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-
-set +e
-"$@"
-status=$?
-set -e
+status=0
+vistora_run_with_wineserver "$@" || status=$?
 exit $status
