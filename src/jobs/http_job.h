@@ -32,6 +32,8 @@ constexpr int DrainPolls = 20;
 constexpr DWORD DrainPollInterval = 300;
 // The longest wait for a request to complete, and for an upload's answer.
 constexpr DWORD RequestTimeout = 60000;
+// Both jobs read the service's answer in pieces of at most this many bytes.
+constexpr std::size_t AnswerPieceSize = 128;
 
 class HttpJob : public AsyncHttpClient, public WorkerJob {
   public:

@@ -85,14 +85,14 @@ int LoginJob::Run() {
     return Complete(result);
 }
 
-// Reads the answer in pieces of up to 128 bytes, a second apart, until it can be judged,
-// the job is stopped, or 10 s have passed.
+// Reads the answer in pieces of up to AnswerPieceSize bytes, a second apart, until it can be
+// judged, the job is stopped, or 10 s have passed.
 int LoginJob::ReadAnswer() {
     const DWORD start = GetTickCount();
     int result = ReceiveError;
     Sleep(FirstReadPause);
     const bool successStatus = AnsweredWithSuccessStatus();
-    char piece[128];
+    char piece[AnswerPieceSize];
     DWORD received = 0;
     while (ReadResponse(piece, sizeof piece, received)) {
         AdvanceBar(2);

@@ -92,12 +92,12 @@ int UploadJob::Run() {
     return Complete(result);
 }
 
-// Reads the answer in pieces of up to 128 bytes, without pauses, until 4 bytes can be
+// Reads the answer in pieces of up to AnswerPieceSize bytes, without pauses, until 4 bytes can be
 // judged, the job is stopped, or 60 s have passed.
 int UploadJob::ReadAnswer() {
     const DWORD start = GetTickCount();
     const bool successStatus = AnsweredWithSuccessStatus();
-    char piece[128];
+    char piece[AnswerPieceSize];
     DWORD received = 0;
     while (ReadResponse(piece, sizeof piece, received)) {
         AdvanceBar(5);
