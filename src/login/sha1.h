@@ -9,7 +9,8 @@
 #include <cstdio>
 
 // With streamMode 0, digests count bytes at data and ignores stream; otherwise digests
-// everything that can still be read from stream and ignores data and count.
+// everything that can still be read from stream and ignores data and count. The uploader
+// digests memory only; the stream mode completes the routine and nothing calls it.
 void Sha1Compute(int streamMode, std::FILE* stream, const void* data, std::size_t count,
                  std::uint32_t digest[5]);
 
