@@ -33,10 +33,14 @@ PICTURES = [
 
 
 def make_pictures(folder: Path) -> None:
+    makers = []
     for index, (name, pattern) in enumerate(PICTURES):
         size = f"{1200 + 200 * index}x{900 + 150 * index}"
-        subprocess.run(["convert", "-seed", str(index + 1), "-size", size, pattern,
-                        "-quality", "92", str(folder / name)], check=True)
+        makers.append(subprocess.Popen(["convert", "-seed", str(index + 1), "-size", size,
+                                        pattern, "-quality", "92", str(folder / name)]))
+    for maker in makers:
+        if maker.wait() != 0:
+            raise RuntimeError(f"convert failed: {maker.args}")
 
 
 def sha256(data: bytes) -> str:

@@ -3,9 +3,16 @@
 # missing Debian packages, generates the Japanese locale and prepares the project's
 # private Wine prefix inside the build tree. Safe to run again; a ready machine takes seconds.
 #
-#   scripts/bootstrap.sh [build-dir]
+#   scripts/bootstrap.sh [--no-prefix] [build-dir]
+# With --no-prefix the Wine prefix is left to the caller (scripts/prepare-prefix.sh), which
+# may prepare it while it builds.
 set -euo pipefail
 
+with_prefix=1
+if [ "${1:-}" = "--no-prefix" ]; then
+    with_prefix=0
+    shift
+fi
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=$(realpath -m "${1:-$root/build}")
 
@@ -51,4 +58,6 @@ if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
     as_root locale-gen >/dev/null
 fi
 
-"$root/scripts/prepare-prefix.sh" "$build_dir"
+if [ $with_prefix -eq 1 ]; then
+    "$root/scripts/prepare-prefix.sh" "$build_dir"
+fi
