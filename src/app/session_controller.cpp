@@ -70,12 +70,19 @@ bool BeginRun() {
     return true;
 }
 
+// Alerts and the login dialog run modal loops, inside which the user or the host may
+// close the window. Its teardown has then stopped every job and ended the run; what the
+// interrupted step meant to do next no longer applies.
+bool WindowClosedMeanwhile(HWND window) {
+    return !IsWindow(window);
+}
+
 int LogIn(HWND window) {
     SetStatusText("ログイン中");
     if (Steps().StartLogin(window, TransferBar) == 0)
         return AdvanceLoginStarted;
     // Closed while the login dialog was open: the window's teardown has ended the run.
-    if (!IsWindow(window))
+    if (WindowClosedMeanwhile(window))
         return AdvanceFailed;
     Steps().ShowAlert("ログインに失敗しました");
     SetStatusText("未ログイン");
@@ -106,13 +113,6 @@ void EndRun(HWND window, bool save) {
     if (save)
         Steps().SaveSettings();
     DestroyWindow(window);
-}
-
-// Alerts and the login dialog run modal loops, inside which the user or the host may
-// close the window. Its teardown has then stopped every job and ended the run; what the
-// interrupted step meant to do next no longer applies.
-bool WindowClosedMeanwhile(HWND window) {
-    return !IsWindow(window);
 }
 
 } // namespace

@@ -102,15 +102,12 @@ def transfer_runs(uploader: wd.Uploader) -> list[list[int]]:
 
 def wait_for_states(states: list[str], timeout: float = 60) -> None:
     """Waits until the list's status column reads exactly states."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
+    def shown() -> bool:
         window = wd.find_window()
-        if window is not None:
-            view = controls(window).get(("SysListView32", 1003))
-            if view and wd.row_states(view["hwnd"]) == states:
-                return
-        time.sleep(0.1)
-    raise TimeoutError(f"the list never showed {states}")
+        view = controls(window).get(("SysListView32", 1003)) if window else None
+        return bool(view) and wd.row_states(view["hwnd"]) == states
+    if not wd.poll(shown, timeout):
+        raise TimeoutError(f"the list never showed {states}")
 
 
 def uploads(service) -> list[dict]:

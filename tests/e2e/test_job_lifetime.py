@@ -20,10 +20,9 @@ SET_ASIDE = b"job set aside: its thread has ended, WinINet still holds a request
 
 
 def wait_for_debug(uploader, text: bytes, count: int = 1, timeout: float = 30) -> None:
-    deadline = time.monotonic() + timeout
-    while sum(text in line for line in uploader.debug_lines()) < count:
-        assert time.monotonic() < deadline, f"never saw {text!r}"
-        time.sleep(0.05)
+    seen = wd.poll(lambda: sum(text in line for line in uploader.debug_lines()) >= count,
+                   timeout=timeout)
+    assert seen, f"never saw {text!r}"
 
 
 def destroy_and_check(uploader, window) -> None:

@@ -112,7 +112,10 @@ class Probe:
 
     def close(self) -> None:
         if self._process is not None:
-            self._process.stdin.close()
+            try:
+                self._process.stdin.close()
+            except OSError:
+                pass  # a probe that died leaves a broken pipe; it is waited for all the same
             try:
                 self._process.wait(timeout=10)
             except subprocess.TimeoutExpired:
