@@ -56,10 +56,13 @@ class Watcher(threading.Thread):
 
     def run(self) -> None:
         try:
-            window = wd.poll(lambda: self._stopping.is_set() or wd.find_window(), timeout=60)
-            if not isinstance(window, dict):
+            # The window can be found while its WM_CREATE still builds the controls.
+            def queue_list():
+                window = wd.find_window()
+                return window and controls(window).get(("SysListView32", 1003))
+            view = wd.poll(lambda: self._stopping.is_set() or queue_list(), timeout=60)
+            if not isinstance(view, dict):
                 return
-            view = controls(window)[("SysListView32", 1003)]
             while not self._stopping.is_set() and wd.exists(view["hwnd"]):
                 states = wd.row_states(view["hwnd"])
                 if not self.states or self.states[-1] != states:
