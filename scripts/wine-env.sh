@@ -4,8 +4,9 @@ _vistora_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VISTORA_BUILD_DIR=$(realpath -m "${1:-${VISTORA_BUILD_DIR:-$_vistora_root/build}}")
 export VISTORA_BUILD_DIR
 export WINEPREFIX="$VISTORA_BUILD_DIR/wineprefix"
-# No Mono or Gecko installer prompts.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installer prompts. No winedbg: a program that crashes ends at once
+# with its err:seh line, where the debugger's crash dialog would keep it waiting.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # Shift-JIS as the ANSI code page, as on the Japanese systems the uploader serves.
 export LANG=ja_JP.UTF-8

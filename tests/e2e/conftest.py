@@ -17,6 +17,17 @@ def pytest_collection_modifyitems(config, items):
         items[:] = kept
 
 
+@pytest.fixture(autouse=True)
+def no_crash_in_any_run():
+    """Every Windows program a test started through winedrive (the uploader, the host
+    tool and the uploaders it starts, the HTTP driver) is checked for crash marks here,
+    once the test and its other fixtures are done with it."""
+    wd.crashes_seen()  # runs of an earlier test that failed before its check
+    yield
+    crashes = wd.crashes_seen()
+    assert not crashes, "\n\n".join(crashes)
+
+
 @pytest.fixture
 def install(tmp_path):
     return wd.Install(tmp_path / "app")
@@ -58,12 +69,15 @@ def sources(tmp_path):
 
 @pytest.fixture(autouse=True)
 def no_uploader_left_behind():
-    """A run that failed half-way must not leave its uploader for the next test. The
-    host tool may have started it, so it is found by its window in this test file's own
-    prefix and ended by its process id."""
+    """A test must see its uploader end. One that is still open afterwards fails the test
+    that left it, and is closed so that it cannot hold the single-instance lock for the
+    next one. The host tool may have started it, so it is found by its window in this
+    test file's own prefix and ended by its process id."""
     yield
     window = wd.find_window()
-    if window is not None:
-        wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
-        if not wd.wait_gone(window["hwnd"], timeout=30):
-            wd.terminate(window["pid"])
+    if window is None:
+        return
+    wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
+    if not wd.wait_gone(window["hwnd"], timeout=30):
+        wd.terminate(window["pid"])
+    pytest.fail("the test left its uploader running")

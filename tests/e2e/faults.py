@@ -40,8 +40,6 @@ def run(install, album, files, limit, *, close_after=None):
     finally:
         clicker.stop()
         uploader.kill()
-    stderr = uploader.stderr_path.read_bytes()
-    assert not wd.crash_marks(stderr), stderr[-2000:]
     assert uploader.process.returncode == 0
     return clicker.seen, elapsed
 

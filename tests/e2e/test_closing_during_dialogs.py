@@ -39,8 +39,6 @@ def job_alerts(uploader) -> list[str]:
 
 def assert_ended_cleanly(uploader) -> None:
     assert uploader.wait(timeout=60) == 0
-    stderr = uploader.stderr_path.read_bytes()
-    assert not wd.crash_marks(stderr), stderr[-3000:]
 
 
 def start_run(start_uploader, install, files):

@@ -10,7 +10,6 @@ import hashlib
 import json
 import os
 import socket
-import subprocess
 import threading
 from dataclasses import dataclass
 from pathlib import Path
@@ -43,13 +42,10 @@ class Run:
 
 
 def drive(*args, timeout: float = 120) -> Run:
-    env = wd.wine_env({"WINEDEBUG": "-all,warn+debugstr"})
-    done = subprocess.run(["wine", str(DRIVER), *map(str, args)], env=env, capture_output=True,
-                          timeout=timeout)
-    stderr = done.stderr.decode("latin-1")
-    assert done.returncode == 0, stderr[-3000:]
+    done = wd.run_windows(DRIVER, *args, timeout=timeout)
+    assert done.returncode == 0, done.stderr[-3000:]
     results = [json.loads(line) for line in done.stdout.decode("ascii").splitlines() if line]
-    return Run(results[0], wd.debug_strings(stderr), results)
+    return Run(results[0], wd.debug_strings(done.stderr), results)
 
 
 def plain(name: str, value: bytes | str) -> str:

@@ -29,8 +29,6 @@ def destroy_and_check(uploader, window) -> None:
     wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
     # The longest teardown: the upload's pauses, the retirement and the window's own second.
     assert uploader.wait(timeout=30) == 0
-    stderr = uploader.stderr_path.read_bytes()
-    assert not wd.crash_marks(stderr), stderr[-2000:]
     lines = uploader.debug_lines()
     assert RETIRED in lines or SET_ASIDE in lines, lines[-20:]
     assert b"job set aside: its thread has not ended\n" not in lines

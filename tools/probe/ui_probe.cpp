@@ -17,6 +17,13 @@
 //   settext DIALOG ID HEXTEXT                  sets the text of a dialog's control
 //   exists HWND                                whether the window still exists
 //   terminate PID                              ends a process of this prefix
+//   hold PATH MS                               opens a file with no sharing, prints its JSON
+//                                              once it holds it, and keeps it MS ms (as an
+//                                              editor or a scanner still writing it would)
+//   fault                                      crashes on a write through a null pointer
+//   double-free                                frees one heap block twice
+// The last two are canaries: the tests' crash check must see what they leave in Wine's
+// output.
 //
 // One long-lived "serve" process answers a test's questions in about a millisecond each,
 // where starting a Windows process per question took a good part of a second of CPU.
@@ -291,6 +298,32 @@ Answer Terminate(DWORD pid) {
     return Flag(ended);
 }
 
+Answer Hold(const std::string& path, DWORD ms) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Flag(false);
+    std::printf("{\"held\":true}\n");
+    std::fflush(stdout);
+    Sleep(ms);
+    CloseHandle(file);
+    return Flag(true);
+}
+
+Answer Fault() {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+    return Flag(false);
+}
+
+Answer DoubleFree() {
+    HANDLE heap = GetProcessHeap();
+    void* block = HeapAlloc(heap, 0, 64);
+    HeapFree(heap, 0, block);
+    HeapFree(heap, 0, block);
+    return Flag(true);
+}
+
 Answer Run(const std::vector<std::string>& a) {
     const std::string& command = a.empty() ? std::string() : a[0];
     const size_t n = a.size();
@@ -315,6 +348,12 @@ Answer Run(const std::vector<std::string>& a) {
         return Flag(IsWindow(ParseHandle(a[1])) != FALSE);
     if (command == "terminate" && n >= 2)
         return Terminate(Number(a[1]));
+    if (command == "hold" && n >= 3)
+        return Hold(a[1], Number(a[2]));
+    if (command == "fault")
+        return Fault();
+    if (command == "double-free")
+        return DoubleFree();
     return {2, "{\"error\":\"unknown command or missing arguments\"}"};
 }
 

@@ -46,7 +46,7 @@ def decode(hex_text: str) -> str:
 def wine_env(extra: dict | None = None) -> dict:
     env = dict(os.environ)
     env.setdefault("WINEPREFIX", str(BUILD / "wineprefix"))
-    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=;winedbg.exe=d")  # see wine-env.sh
     env.setdefault("WINEDEBUG", "-all")
     env["LANG"] = env["LC_ALL"] = "ja_JP.UTF-8"
     for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
@@ -56,22 +56,78 @@ def wine_env(extra: dict | None = None) -> dict:
     return env
 
 
-def run_windows(program: Path | str, *args, timeout: float = 60, **kwargs) -> subprocess.CompletedProcess:
+# Every Windows program that this module starts (and every uploader such a program starts,
+# since a child keeps its parent's stderr) writes Wine's stderr to a file of its own that
+# is kept for the crash check. The err class stays on: a crash shows as err:seh.
+PROGRAM_DEBUG = "fixme-all,warn+debugstr,warn+heap"
+# What Wine writes to stderr when a program crashes or its C runtime aborts, and, with
+# warn+heap, when it frees a block twice ("delayed freed block").
+CRASH_MARKS = (b"Unhandled", b"page fault", b"err:seh", b"Backtrace", b"Assertion",
+               b"wine: Call from", b"warn:heap")
+
+_run_logs: list[Path] = []
+_log_folder: Path | None = None
+
+
+def new_run_log(tag: str) -> Path:
+    """A fresh stderr file for one program run, remembered for crashes_seen()."""
+    global _log_folder
+    if _log_folder is None:
+        _log_folder = Path(tempfile.mkdtemp(prefix="vistora-runs-"))
+    path = _log_folder / f"{tag}-{time.monotonic_ns()}.err"
+    _run_logs.append(path)
+    return path
+
+
+def crash_marks(stderr: bytes) -> list[bytes]:
+    return [mark for mark in CRASH_MARKS if mark in stderr]
+
+
+def crashes_seen() -> list[str]:
+    """Every remembered run whose stderr holds a crash mark, with the marks and the end of
+    its log; then forgets the runs. The tests' conftest calls this after every test."""
+    found = []
+    for path in _run_logs:
+        stderr = path.read_bytes() if path.exists() else b""
+        marks = crash_marks(stderr)
+        if marks:
+            tail = stderr[-1500:].decode("latin-1")
+            found.append(f"{path.name}: {marks}\n{tail}")
+    _run_logs.clear()
+    return found
+
+
+def start_windows(program: Path | str, *args, env_extra: dict | None = None,
+                  **kwargs) -> subprocess.Popen:
+    """Starts a Windows program beside the caller; its stderr goes to a remembered file."""
+    env = wine_env({"WINEDEBUG": PROGRAM_DEBUG, **(env_extra or {})})
+    stderr_path = new_run_log(Path(program).stem)
+    with open(stderr_path, "wb") as err:
+        process = subprocess.Popen(["wine", str(program), *map(str, args)], env=env, stderr=err,
+                                   stdin=subprocess.DEVNULL, **kwargs)
+    process.stderr_path = stderr_path
+    return process
+
+
+def run_windows(program: Path | str, *args, timeout: float = 60,
+                **kwargs) -> subprocess.CompletedProcess:
     """Runs a Windows console program to its end and captures its output as bytes.
 
     The output goes through files, not pipes: a Windows process that the program starts
     keeps Wine's Unix stderr (Wine's debug channel), and a pipe would stay open until that
     process ends too.
     """
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        completed = subprocess.run(["wine", str(program), *map(str, args)], env=wine_env(),
-                                   stdout=out, stderr=err, stdin=subprocess.DEVNULL,
-                                   timeout=timeout, **kwargs)
+    with tempfile.TemporaryFile() as out:
+        process = start_windows(program, *args, stdout=out, **kwargs)
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise
         out.seek(0)
-        err.seek(0)
-        completed.stdout = out.read()
-        completed.stderr = err.read()
-        return completed
+        return subprocess.CompletedProcess(process.args, process.returncode, out.read(),
+                                           process.stderr_path.read_bytes())
 
 
 # --- UiProbe -------------------------------------------------------------------------
@@ -269,55 +325,64 @@ class Install:
         self.ini.write_bytes(("\r\n".join(lines) + "\r\n").encode("cp932"))
 
 
-DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"$')
-# What Wine writes to stderr when a program crashes or its C runtime aborts, and, with
-# warn+heap, when it frees a block twice ("delayed freed block").
-CRASH_MARKS = (b"Unhandled", b"page fault", b"err:seh", b"Backtrace", b"Assertion",
-               b"wine: Call from", b"warn:heap")
-# The uploader's runs: its debugger output, and the heap checks.
-UPLOADER_DEBUG = "-all,warn+debugstr,warn+heap"
+# One line of a program's debugger output as Wine prints it with warn+debugstr, optionally
+# led by "+timestamp" (seconds.milliseconds of Wine's tick) and "+pid" (process:thread).
+DEBUG_LINE = re.compile(
+    rb'^(?:(\d+)\.(\d{3}):)?(?:([0-9a-f]+):([0-9a-f]+):)?warn:debugstr:OutputDebugStringA "(.*)"$')
 
 
-def crash_marks(stderr: bytes) -> list[bytes]:
-    return [mark for mark in CRASH_MARKS if mark in stderr]
+@dataclass
+class DebugLine:
+    text: bytes
+    tick_ms: int | None = None  # Wine's GetTickCount value, with +timestamp
+    thread: str | None = None   # the writing thread's id, with +pid
 
 
-def debug_strings(stderr: str) -> list[bytes]:
-    """The strings a program passed to OutputDebugStringA, from Wine's +debugstr output."""
+def read_debug_lines(stderr: bytes) -> list[DebugLine]:
+    """The strings a program passed to OutputDebugStringA, from Wine's stderr: the one
+    reader of the debugger lines for the tests and the benchmarks."""
     lines = []
     for raw in stderr.splitlines():
-        m = DEBUG_LINE.search(raw)
+        m = DEBUG_LINE.match(raw)
         if m:
-            lines.append(_unescape_debug(m.group(1)))
+            tick = int(m.group(1)) * 1000 + int(m.group(2)) if m.group(1) else None
+            thread = m.group(4).decode() if m.group(4) else None
+            lines.append(DebugLine(_unescape_debug(m.group(5)), tick, thread))
     return lines
 
 
-def _unescape_debug(text: str) -> bytes:
+def debug_strings(stderr: bytes) -> list[bytes]:
+    """Just the texts of read_debug_lines."""
+    return [line.text for line in read_debug_lines(stderr)]
+
+
+def _unescape_debug(text: bytes) -> bytes:
     """Wine prints debug strings C-escaped; returns the original bytes."""
     out = bytearray()
     i = 0
+    simple = {ord("n"): b"\n", ord("r"): b"\r", ord("t"): b"\t", ord("\\"): b"\\",
+              ord('"'): b'"'}
     while i < len(text):
         c = text[i]
-        if c != "\\":
-            out += c.encode("latin-1", "replace")
+        if c != ord("\\"):
+            out.append(c)
             i += 1
             continue
         nxt = text[i + 1]
-        simple = {"n": b"\n", "r": b"\r", "t": b"\t", "\\": b"\\", '"': b'"'}
         if nxt in simple:
             out += simple[nxt]
             i += 2
-        elif nxt == "x":
+        elif nxt == ord("x"):
             out.append(int(text[i + 2:i + 4], 16))
             i += 4
-        elif nxt.isdigit():
+        elif chr(nxt).isdigit():
             j = i + 1
-            while j < len(text) and j < i + 4 and text[j] in "01234567":
+            while j < len(text) and j < i + 4 and text[j] in b"01234567":
                 j += 1
             out.append(int(text[i + 1:j], 8))
             i = j
         else:
-            out += nxt.encode("latin-1", "replace")
+            out.append(nxt)
             i += 2
     return bytes(out)
 
@@ -328,14 +393,9 @@ class Uploader:
     def __init__(self, install: Install, *args, cwd: Path | None = None):
         self.install = install
         self.args = [str(a) for a in args]
-        log_base = install.folder / f"run-{time.monotonic_ns()}"
-        self.stdout_path = log_base.with_suffix(".out")
-        self.stderr_path = log_base.with_suffix(".err")
-        env = wine_env({"WINEDEBUG": UPLOADER_DEBUG})
-        with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
-            self.process = subprocess.Popen(["wine", str(install.exe), *self.args],
-                                            cwd=str(cwd or install.folder), env=env,
-                                            stdout=out, stderr=err, stdin=subprocess.DEVNULL)
+        self.process = start_windows(install.exe, *self.args, cwd=str(cwd or install.folder),
+                                     stdout=subprocess.DEVNULL)
+        self.stderr_path = self.process.stderr_path
         self.started = time.monotonic()
 
     @property
@@ -364,7 +424,7 @@ class Uploader:
             self.process.wait(timeout=30)
 
     def debug_lines(self) -> list[bytes]:
-        return debug_strings(self.stderr_path.read_bytes().decode("latin-1"))
+        return debug_strings(self.stderr_path.read_bytes())
 
 
 def xdotool_key(window: dict, keys: str) -> None:
