@@ -68,6 +68,12 @@ HDDEDATA UploadFilenameXfer(const XferInfo* xfer, WORD) {
     if (ReadPokedData(xfer, name, sizeof name) == 0)
         return nullptr;
     name[sizeof name - 1] = '\0';
+    // Refused before anything is read, sent or deleted: any program on the desktop can
+    // poke, and a name's file leaves for the album service and is then deleted.
+    if (!AcceptsFileName(name)) {
+        OutputDebugStringA("UploadFilenameXfer: name refused, it does not stay in temp.\n");
+        return nullptr;
+    }
     AddFile(QueueList, name);
     return Acknowledged;
 }

@@ -62,8 +62,10 @@ int ResolveNextFile(const QueueSnapshot& snapshot, std::size_t position, char* p
     item.cchTextMax = sizeof name;
     SendMessageA(snapshot.list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
 
-    // A path that does not fit is not cut: a cut path could name another file.
-    if (!FormatText(path, pathSize, "%stemp\\%s", ModuleDirectory, name)) {
+    // A path that does not fit is not cut: a cut path could name another file. Without
+    // the program's folder, "temp\\name" would lie wherever the current directory is.
+    if (ModuleDirectory[0] == '\0' ||
+        !FormatText(path, pathSize, "%stemp\\%s", ModuleDirectory, name)) {
         path[0] = '\0';
         return -1;
     }

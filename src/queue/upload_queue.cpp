@@ -1,6 +1,24 @@
 #include "queue/upload_queue.h"
 
+#include "app/app_state.h"
+#include "queue/temp_names.h"
+
 #include <commctrl.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool IsAnsiLeadByte(unsigned char byte) {
+    return IsDBCSLeadByte(byte) != FALSE;
+}
+
+std::string TempFolderPrefix() {
+    return std::string(ModuleDirectory) + "temp\\";
+}
+
+} // namespace
 
 const char StatusTexts[StatusCodeCount][StatusTextSize] = {
     "完了", "アップ中", "待機", "ファイル無し", "アクセスエラー",
@@ -32,4 +50,14 @@ int SetStatus(HWND list, int row, StatusCode code) {
     item.lParam = code;
     SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
     return 0;
+}
+
+bool AcceptsFileName(const char* name) {
+    return ModuleDirectory[0] != '\0' && IsNameInsideTemp(name, IsAnsiLeadByte);
+}
+
+bool IsInsideTempFolder(const char* path) {
+    const std::string prefix = TempFolderPrefix();
+    return ModuleDirectory[0] != '\0' && std::strncmp(path, prefix.c_str(), prefix.size()) == 0 &&
+           IsNameInsideTemp(path + prefix.size(), IsAnsiLeadByte);
 }

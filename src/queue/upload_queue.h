@@ -21,3 +21,11 @@ extern const char StatusTexts[StatusCodeCount][StatusTextSize];
 LRESULT AddFile(HWND list, const char* fileName);
 // Sets text and item data of a row together; returns 0.
 int SetStatus(HWND list, int row, StatusCode code);
+
+// Whether the host may hand over this name: the program's folder is known (otherwise
+// "temp\name" would be taken relative to whatever the current directory is) and the
+// name stays inside its temp folder (queue/temp_names.h).
+bool AcceptsFileName(const char* name);
+// Whether path lies inside the temp folder: the folder's path followed by an acceptable
+// name. Only such a file may be deleted after its upload.
+bool IsInsideTempFolder(const char* path);

@@ -42,6 +42,18 @@ def test_filename_answers_the_next_waiting_file(running, install):
     assert rows(running) == [{"param": 2, "cells": ["待機", "a.jpg"]}]
 
 
+def test_names_that_leave_temp_are_refused(running, install):
+    # Any program on the desktop may poke: a name that climbs out of temp would have its
+    # file sent to the album service and deleted.
+    secret = install.folder / "secret.txt"
+    secret.write_bytes(b"not a photo")
+    for name in ["..\\secret.txt", "../secret.txt", "sub\\..\\..\\secret.txt", "NUL"]:
+        code, answer = wd.host_raw("poke", "Upload", "Filename", "--text", name)
+        assert answer["result"] == "not-processed", name
+    assert rows(running) == []
+    assert secret.read_bytes() == b"not a photo"
+
+
 def test_login_data_without_a_settings_file(running):
     data = wd.reply_bytes(request("Upload", "LoginData"))
     assert data == (b"http://vistora-album.invalid/Pc/Upld_Login.aspx\t"

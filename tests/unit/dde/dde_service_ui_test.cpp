@@ -73,6 +73,7 @@ class DdeServiceTest : public ::testing::Test {
     }
 
     PlatformOverride platform;
+    QueueFiles files{"dde"};
     HWND window = nullptr;
 
   private:
@@ -214,14 +215,24 @@ TEST_F(DdeServiceTest, LoginDataAndExitConditionAnswerTheWholeTextHoweverLong) {
     Settings = saved;
 }
 
-TEST_F(DdeServiceTest, FilenamePokeKeepsAtMost259BytesAndAcceptsAnything) {
+TEST_F(DdeServiceTest, FilenamePokeKeepsAtMost259BytesAndOnlyNamesInsideTemp) {
+    const HDDEDATA refused = reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string(300, 'a'))), Fack);
     EXPECT_EQ(QueueCell(QueueList, 0, 1), std::string(259, 'a'));
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string("", 1))), Fack);
     EXPECT_EQ(QueueCell(QueueList, 1, 1), "");
-    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string())),
-              reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED));
-    EXPECT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("sub\\a.jpg")), Fack);
+    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string())), refused);
+    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("..\\Vistora.ini")), refused);
+    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("com1")), refused);
+    EXPECT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), 3);
+
+    // Without the program's folder, "temp\\a.jpg" would be wherever the current directory is.
+    const std::string folder = ModuleDirectory;
+    ModuleDirectory[0] = '\0';
+    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("a.jpg")), refused);
+    CopyText(ModuleDirectory, folder.c_str());
+    EXPECT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), 3);
 }
 
 TEST_F(DdeServiceTest, ExitConditionPokeIsAcknowledgedAndIgnored) {

@@ -1,0 +1,17 @@
+#pragma once
+// Which names the host may hand over: names of files inside the uploader's temp folder,
+// relative to it. The host is any program on the desktop (DDE is open to all of them), and
+// a name's file is read, sent to the album service and then deleted, so a name that
+// leads anywhere else must never reach the queue. Platform-free: the caller says which
+// bytes lead a double-byte character in the system's ANSI code page.
+
+// Whether byte leads a double-byte character (IsDBCSLeadByte on Windows).
+using LeadByteTest = bool (*)(unsigned char byte);
+
+// True when name stays inside the temp folder: no segment (between "\" or "/", outside
+// double-byte characters) is made of dots and blanks only, as ".." is and as Windows
+// reads ".. " or "..." too; and no segment names a device that Windows reserves (CON,
+// PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$), in any case and whatever follows
+// its name after a dot or a colon: reading COM1 can block for ever, and NUL reads as an
+// empty photo.
+bool IsNameInsideTemp(const char* name, LeadByteTest isLeadByte);
