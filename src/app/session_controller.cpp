@@ -11,6 +11,8 @@
 
 #include <commctrl.h>
 
+#include <climits>
+
 int LoggedIn = 0;
 int LoginDataPending = 0;
 int FailureCount = 0;
@@ -62,8 +64,10 @@ bool BeginRun() {
         Steps().ShowAlert("待機ファイルがありません");
         return false;
     }
+    // The login's step must not overflow a count near INT_MAX from the command line; a
+    // step of 100 / INT_MAX percent is as good as none either way.
     if (!LoggedIn)
-        steps += 1;
+        steps = steps < INT_MAX ? steps + 1 : INT_MAX;
     ProgressValue = 0.0;
     ProgressStep = ProgressStepFor(steps);
     SetOverallPosition(0);

@@ -40,7 +40,7 @@ class MultipartBody {
   public:
     // Throws failure when there is no usable body: the heap refused the block, or a part
     // did not fit it.
-    MultipartBody(const HttpClient& client, const char* boundary, const char* failure) {
+    MultipartBody(HttpClient& client, const char* boundary, const char* failure) {
         char* data = nullptr;
         length_ = client.BuildMultipartBody(&data, boundary);
         block_ = HeapBlock::Adopt(data);

@@ -15,7 +15,14 @@ HttpJob::HttpJob() {
     stopEvent = stopSignal_;
 }
 
+// The completion event is closed only here, never after a wait: a send or end request
+// that completes after its wait gave up (a stop, a time-out) still signals it, and a
+// closed handle's value may by then name another object. A job is destroyed only once
+// WinINet has reported every handle closed, its last call for them.
 HttpJob::~HttpJob() {
+    if (IsValidHandle(completionEvent))
+        CloseHandle(completionEvent);
+    completionEvent = nullptr;
     stopEvent = nullptr;
     if (stopSignal_ != nullptr)
         CloseHandle(stopSignal_);
@@ -92,10 +99,11 @@ void HttpJob::AppendResponse(const char* piece, DWORD count) {
     OutputDebugStringA(line);
 }
 
-void HttpJob::CloseCompletionEvent() {
-    if (IsValidHandle(completionEvent))
-        CloseHandle(completionEvent);
-    completionEvent = nullptr;
+void HttpJob::AwaitStop(DWORD ms) {
+    if (IsValidHandle(stopSignal_))
+        WaitForSingleObject(stopSignal_, ms);
+    else
+        Sleep(ms);
 }
 
 bool HttpJob::AnsweredWithSuccessStatus() {
@@ -187,8 +195,16 @@ bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit) {
 
 void DisposeJob(HttpJob* job) {
     // Jobs set aside by earlier teardowns go as soon as nothing can reach them any more.
+    // One set aside while its thread still ran kept its handles open (a stop or time-out
+    // path of its run does not close them); once the thread has ended they are closed
+    // here, so that their closings can come and the job with its body can go.
     for (auto parked = ParkedJobs.begin(); parked != ParkedJobs.end();) {
-        if (ThreadEnded(**parked) && (*parked)->AllClosingsArrived()) {
+        if (!ThreadEnded(**parked)) {
+            ++parked;
+            continue;
+        }
+        (*parked)->CloseHandles();
+        if ((*parked)->AllClosingsArrived()) {
             delete *parked;
             parked = ParkedJobs.erase(parked);
         } else {

@@ -76,8 +76,8 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     void AdvanceBar(int delta);
     // Appends a piece of the answer (bounded by the buffer) and shows it in the debugger.
     void AppendResponse(const char* piece, DWORD count);
-    // Closes the completion event after the job's own wait.
-    void CloseCompletionEvent();
+    // Waits up to ms on the stop signal: a pause that a stop cuts short.
+    void AwaitStop(DWORD ms);
     // Whether the completed request was answered with a 2xx status. An error page that
     // happens to read "success" or look like a token is no acceptance.
     bool AnsweredWithSuccessStatus();
@@ -87,6 +87,10 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
   private:
     HANDLE stopSignal_ = nullptr;
 };
+
+// An upload's answer that ended short of the 4 bytes it is judged on is looked at again
+// this often until its time runs out or a stop comes.
+constexpr DWORD AnswerIdleSlice = 200;
 
 // Main thread, in a teardown after RequestStop: waits until the job's thread has ended
 // (servicing messages sent to this thread meanwhile, so a worker blocked on the progress

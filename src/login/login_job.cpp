@@ -70,13 +70,12 @@ int LoginJob::Run() {
         SendRequest(reinterpret_cast<DWORD_PTR>(this), RequestPath, RequestKind::FormRequest,
                     nullptr);
         AdvanceBar(20);
+        // The completion event stays open until the job is destroyed (see HttpJob).
         if (!WaitForRequest(RequestTimeout)) {
-            CloseCompletionEvent();
             result = StopRequested ? Interrupted : TimedOut;
             SetBar(0);
             return Complete(result);
         }
-        CloseCompletionEvent();
         AdvanceBar(10);
         result = ReadAnswer();
     }

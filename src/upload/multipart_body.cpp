@@ -25,36 +25,22 @@ UniqueHandle OpenForReading(const std::string& filePath) {
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-bool MoreDataIn(HANDLE file) {
-    char probe;
-    DWORD got = 0;
-    return ReadFile(file, &probe, 1, &got, nullptr) && got > 0;
-}
-
-// Reads the file into dest, which has room bytes, in blocks of FileReadBlock bytes
-// straight into the body: until a read brings nothing, and a block that starts past the
-// size taken at opening is dropped, so a file that grows adds at most one block.
-// Where a block would reach past the room, more data in the file fails the part (returns
-// false) rather than spilling over the next part.
-bool ReadContent(HANDLE file, char* dest, std::size_t room, DWORD size, std::size_t& taken) {
-    taken = 0;
-    for (;;) {
-        const std::size_t free = room - taken;
-        const DWORD want = static_cast<DWORD>(free < FileReadBlock ? free : FileReadBlock);
+// Reads exactly size bytes into dest in blocks of FileReadBlock bytes, straight into the
+// body, and then finds the file's end: a read that fails or falls short, or a file that
+// grew, means the bytes are not the file as it was opened.
+bool ReadWhole(HANDLE file, char* dest, DWORD size) {
+    DWORD taken = 0;
+    while (taken < size) {
+        const DWORD left = size - taken;
+        const DWORD want = left < FileReadBlock ? left : static_cast<DWORD>(FileReadBlock);
         DWORD got = 0;
-        if (want > 0 && (!ReadFile(file, dest + taken, want, &got, nullptr) || got == 0))
-            return true;
-        if (taken > size)
-            return true;
-        const bool cut = want < FileReadBlock && got == want;
-        if (cut) {
-            if (MoreDataIn(file))
-                return false;
-            taken += got;
-            return true;
-        }
+        if (!ReadFile(file, dest + taken, want, &got, nullptr) || got == 0)
+            return false;
         taken += got;
     }
+    char beyond;
+    DWORD got = 0;
+    return ReadFile(file, &beyond, 1, &got, nullptr) && got == 0;
 }
 
 } // namespace
@@ -79,10 +65,12 @@ std::uint64_t HttpClient::EstimateBodySize() const {
     return total;
 }
 
-std::uint32_t HttpClient::BuildMultipartBody(char** body, const char* boundary) const {
+std::uint32_t HttpClient::BuildMultipartBody(char** body, const char* boundary) {
     const std::uint64_t estimate = EstimateBodySize();
     if (*body != nullptr)
         return 0;
+    fileUnreadable = false;
+    sentFile = FileStamp();
     // The estimate covers the parts; the closing line and a terminator get room of their
     // own, so an empty field list still has its closing line.
     const std::uint64_t blockSize = estimate + ClosingLineLength(boundary) + 1;
@@ -110,7 +98,7 @@ std::uint32_t HttpClient::BuildMultipartBody(char** body, const char* boundary) 
 }
 
 std::size_t HttpClient::WriteFormPart(const FormField& field, char* dest, std::size_t room,
-                                      const char* boundary) const {
+                                      const char* boundary) {
     if (!field.isFile)
         return WritePlainPart(dest, room, boundary, field.name.c_str(), field.value.c_str());
 
@@ -126,23 +114,26 @@ std::size_t HttpClient::WriteFormPart(const FormField& field, char* dest, std::s
         WriteFilePartHeader(dest, room, boundary, field.name.c_str(), sentName);
     if (header == 0)
         return 0;
-    // A file that cannot be opened contributes its header alone; the service's answer
-    // decides about such a request.
+    // A file that cannot be opened (another program holds it without sharing, say) gives
+    // no part at all: its header alone would reach the service as an empty photo, which
+    // it stores and confirms, and the photo would then be deleted here.
     UniqueHandle file = OpenForReading(field.value);
-    if (!file.Valid())
-        return header;
-
+    const FileStamp stamp = file.Valid() ? StampOfOpenFile(file.Get()) : FileStamp();
+    if (!stamp.valid) {
+        fileUnreadable = true;
+        return 0;
+    }
     // The content and its CRLF must leave the last byte of the room for a terminator.
-    DWORD high = 0;
-    const DWORD size = GetFileSize(file.Get(), &high);
-    if (high != 0 || size == INVALID_FILE_SIZE ||
-        header + static_cast<std::size_t>(size) + 2 >= room)
+    if (stamp.size > MaxBodyBlock || header + static_cast<std::size_t>(stamp.size) + 2 >= room)
         return 0;
-    std::size_t taken = 0;
-    if (!ReadContent(file.Get(), dest + header, room - header - 3, size, taken))
+    const DWORD size = static_cast<DWORD>(stamp.size);
+    if (!ReadWhole(file.Get(), dest + header, size)) {
+        fileUnreadable = true;
         return 0;
-    std::memcpy(dest + header + taken, "\r\n", 2);
-    return header + taken + 2;
+    }
+    std::memcpy(dest + header + size, "\r\n", 2);
+    sentFile = stamp;
+    return header + size + 2;
 }
 
 BOOL HttpClient::FreeMultipartBody(char* body) const {

@@ -7,6 +7,7 @@
 #include "settings/settings.h"
 #include "upload/upload_answer.h"
 #include "util/bounded_text.h"
+#include "util/paths.h"
 
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,21 @@ const char* const UploadMessages[] = {
 
 HWND UploadList = nullptr;
 int UploadRow = -1;
+
+// Deletes the uploaded file, and only the one whose bytes went out: a host may have
+// written a new file of the same name while the request and its answer were under way,
+// and that file has not been sent. Never anything outside the temp folder.
+void DeleteSentFile(const UploadJob& job) {
+    if (!IsInsideTempFolder(job.FilePath)) {
+        OutputDebugStringA("uploaded file kept: it does not lie in temp\n");
+        return;
+    }
+    if (!(StampOfPath(job.FilePath) == job.sentFile)) {
+        OutputDebugStringA("uploaded file kept: it changed after its bytes were sent\n");
+        return;
+    }
+    std::remove(job.FilePath);
+}
 
 } // namespace
 
@@ -74,17 +90,24 @@ int UploadJob::Run() {
     // The values go into the query as they are: the service reads them unescaped.
     char target[LongTextSize];
     FormatText(target, sizeof target, "%s?sessionId=%s&userId=%s", UploadPath, SessionId, UserId);
-    SendRequest(reinterpret_cast<DWORD_PTR>(this), target, RequestKind::MultipartRequest, nullptr);
+    const bool started = SendRequest(reinterpret_cast<DWORD_PTR>(this), target,
+                                     RequestKind::MultipartRequest, nullptr);
     AdvanceBar(20);
-    if (!WaitForCompletion(RequestTimeout)) {
-        CloseCompletionEvent();
-        SetBar(100);
-        return Complete(StopRequested ? Interrupted : TimedOut);
+    int result = Rejected;
+    if (!started && fileUnreadable) {
+        // Nothing went out and nothing will complete. The attempt is a failed upload like a
+        // refused one: the file stays and is tried again after the usual pause.
+        OutputDebugStringA("upload not sent: the file could not be read whole\n");
+    } else {
+        // The event stays open until the job is destroyed: a send or end request that
+        // completes after this wait gave up still signals it.
+        if (!WaitForCompletion(RequestTimeout)) {
+            SetBar(100);
+            return Complete(StopRequested ? Interrupted : TimedOut);
+        }
+        AdvanceBar(20);
+        result = ReadAnswer();
     }
-    CloseCompletionEvent();
-    AdvanceBar(20);
-
-    const int result = ReadAnswer();
     SetBar(90);
     CloseAndDrain();
     ShowJobResult(result, false);
@@ -92,8 +115,9 @@ int UploadJob::Run() {
     return Complete(result);
 }
 
-// Reads the answer in pieces of up to AnswerPieceSize bytes, without pauses, until 4 bytes can be
-// judged, the job is stopped, or 60 s have passed.
+// Reads the answer in pieces of up to AnswerPieceSize bytes until 4 bytes can be judged,
+// the job is stopped, or 60 s have passed. An answer that has ended short of 4 bytes is
+// waited out on the stop signal, not read again and again.
 int UploadJob::ReadAnswer() {
     const DWORD start = GetTickCount();
     const bool successStatus = AnsweredWithSuccessStatus();
@@ -115,6 +139,8 @@ int UploadJob::ReadAnswer() {
             return Interrupted;
         if (GetTickCount() - start > RequestTimeout)
             return TimedOut;
+        if (received == 0)
+            AwaitStop(AnswerIdleSlice);
     }
     // A stop ends a read that waits for the answer's bytes: that is the stop, not a
     // failed read. Otherwise the answer could not be read to a verdict: the upload counts
@@ -138,7 +164,14 @@ int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, cons
     CurrentUploadJob = job;
     job->AttachProgressBar(transferBar);
     job->SetNotifyTarget(mainWindow, WM_UPLOAD_DONE, 0);
-    return StartJobThread(*job);
+    if (StartJobThread(*job) == 0)
+        return 0;
+    // No thread, so no completion message and no teardown will come for this job: it
+    // goes now, and its row waits again for the next upload command.
+    CurrentUploadJob = nullptr;
+    SetStatus(queueList, row, Waiting);
+    DisposeJob(job);
+    return -1;
 }
 
 bool FinishUpload(int result) {
@@ -151,7 +184,7 @@ bool FinishUpload(int result) {
     CurrentUploadJob = nullptr;
     if (result == Ok) {
         SetStatus(UploadList, UploadRow, Done);
-        std::remove(job->FilePath);
+        DeleteSentFile(*job);
         FailureCount = 0;
         UploadedCount += 1;
     } else {

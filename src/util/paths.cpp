@@ -65,3 +65,33 @@ std::string ProgramFileDirectory() {
     CutAfterLastBackslash(path);
     return path;
 }
+
+namespace {
+
+unsigned long long Join(DWORD high, DWORD low) {
+    return (static_cast<unsigned long long>(high) << 32) | low;
+}
+
+} // namespace
+
+FileStamp StampOfPath(const char* path) {
+    FileStamp stamp;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return stamp;
+    stamp.valid = true;
+    stamp.size = Join(data.nFileSizeHigh, data.nFileSizeLow);
+    stamp.lastWrite = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+    return stamp;
+}
+
+FileStamp StampOfOpenFile(void* file) {
+    FileStamp stamp;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(static_cast<HANDLE>(file), &info))
+        return stamp;
+    stamp.valid = true;
+    stamp.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
+    stamp.lastWrite = Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    return stamp;
+}

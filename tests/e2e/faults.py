@@ -1,6 +1,7 @@
 """Shared by the fault tests: running the uploader against a misbehaving service."""
 import socket
 import time
+from dataclasses import dataclass, field
 
 import road
 import winedrive as wd
@@ -19,14 +20,24 @@ def unused_port() -> int:
         return probe.getsockname()[1]
 
 
-def run(install, album, files, limit, *, close_after=None):
+@dataclass
+class Outcome:
+    seen: list = field(default_factory=list)  # (caption, message) of each alert, in order
+    elapsed: float = 0.0  # from the hand-over to the uploader's end
+    cpu: float = 0.0  # CPU seconds the uploader used, as last seen while it ran
+
+
+def run(install, album, files, limit, *, close_after=None, before_handover=None) -> Outcome:
     """Hands files over with their count and answers alerts until the uploader ends (or,
     with close_after, until that condition holds, when the window is closed)."""
     clicker = road.AlertClicker()
     uploader = wd.Uploader(install, len(files))
+    outcome = Outcome()
     try:
         window = uploader.main_window()
         clicker.start()
+        if before_handover is not None:
+            before_handover()
         result = road.hand_over(install, files, "--count", len(files), wait=None)
         assert result.returncode == 0, result.stderr
         started = time.monotonic()
@@ -35,19 +46,16 @@ def run(install, album, files, limit, *, close_after=None):
             if close_after is not None and close_after():
                 wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
                 close_after = None
+            cpu = uploader.cpu_seconds()
+            if cpu == cpu:  # NaN once the process has gone
+                outcome.cpu = cpu
             time.sleep(0.2)
-        elapsed = time.monotonic() - started
+        outcome.elapsed = time.monotonic() - started
     finally:
         clicker.stop()
         uploader.kill()
     assert uploader.process.returncode == 0
-    return clicker.seen, elapsed
-
-
-def assert_invariant(install, album, files):
-    held = album.stored_files(road.ACCOUNT)
-    for path in files:
-        if not (install.temp / path.name).exists():
-            assert held.get(path.name) == path.read_bytes(), f"{path.name} was lost"
+    outcome.seen = clicker.seen
+    return outcome
 
 

@@ -2,6 +2,7 @@
 install, a host hand-over, and a watcher that records what the main window shows."""
 from __future__ import annotations
 
+import subprocess
 import threading
 import time
 from pathlib import Path
@@ -10,6 +11,8 @@ import winedrive as wd
 
 ACCOUNT = "taro.yamada@example.jp"
 PASSWORD = "ひみつのpass"
+# The longest a test holds a file open for another program.
+HOLD_LIMIT_MS = 120_000
 
 
 def configure(install: wd.Install, service, account: str = ACCOUNT,
@@ -111,6 +114,30 @@ def wait_for_states(states: list[str], timeout: float = 60) -> None:
         return bool(view) and wd.row_states(view["hwnd"]) == states
     if not wd.poll(shown, timeout):
         raise TimeoutError(f"the list never showed {states}")
+
+
+def assert_nothing_lost(install: wd.Install, service, originals: dict[Path, bytes],
+                        account: str = ACCOUNT) -> None:
+    """Every file that left the temp folder is at the service with exactly its bytes."""
+    held = service.stored_files(account)
+    for path, data in originals.items():
+        if not (install.temp / path.name).exists():
+            assert held.get(path.name) == data, f"{path.name} left temp without arriving whole"
+
+
+def hold(path: Path) -> "subprocess.Popen":
+    """Opens path without sharing in another Windows process, as an editor or a scanner
+    still writing a photo would, until the returned process is ended; returns once the
+    file is held."""
+    holder = wd.start_windows(wd.BIN / "UiProbe.exe", "hold", wd.windows_path(path), HOLD_LIMIT_MS,
+                              stdout=subprocess.PIPE)
+    assert b'"held":true' in holder.stdout.readline(), f"{path} could not be held"
+    return holder
+
+
+def release(holder: "subprocess.Popen") -> None:
+    holder.kill()
+    holder.wait(timeout=30)
 
 
 def uploads(service) -> list[dict]:

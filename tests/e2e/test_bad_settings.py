@@ -24,21 +24,21 @@ def test_values_of_a_thousand_characters_and_more(install, album, sources):
     road.configure(install, album, password="p" * 1500)
     files = road.make_files(sources, 1)
     # The password is read cut to 259 characters: the service refuses it.
-    seen, elapsed = run(install, album, files, limit=60)
-    assert seen == [WRONG_LOGIN, LOGIN_FAILED]
+    outcome = run(install, album, files, limit=60)
+    assert outcome.seen == [WRONG_LOGIN, LOGIN_FAILED]
 
     # A login name whose form encoding (each "!" becomes %21) no longer fits the login
     # request starts no login.
     road.configure(install, album, account="n!" * 600 + "@example.jp")
-    seen, elapsed = run(install, album, files, limit=60)
-    assert seen == [LOGIN_FAILED]
+    outcome = run(install, album, files, limit=60)
+    assert outcome.seen == [LOGIN_FAILED]
 
     # A login URL of 1000 characters is cut to 519 and does not fit either.
     keys = {"LoginUrl": album.login_url + "?" + "q" * 1000, "UploadUrl": album.upload_url,
             "LoginName": road.ACCOUNT, "Password": road.PASSWORD}
     install.write_ini(**keys)
-    seen, elapsed = run(install, album, files, limit=60)
-    assert seen == [LOGIN_FAILED]
+    outcome = run(install, album, files, limit=60)
+    assert outcome.seen == [LOGIN_FAILED]
     assert len(road.logins(album)) == 1
     assert (install.temp / "photo1.jpg").exists()
 
@@ -47,9 +47,9 @@ def test_urls_that_do_not_parse(install, album, sources):
     install.write_ini(LoginUrl="not a url at all", UploadUrl="::::", LoginName=road.ACCOUNT,
                       Password=road.PASSWORD)
     files = road.make_files(sources, 1)
-    seen, elapsed = run(install, album, files, limit=90)
-    assert seen[-1] == LOGIN_FAILED
-    assert seen[:-1] in ([], [RECEIVE_ERROR], [("警告", "サーバに接続できませんでした。")])
+    outcome = run(install, album, files, limit=90)
+    assert outcome.seen[-1] == LOGIN_FAILED
+    assert outcome.seen[:-1] in ([], [RECEIVE_ERROR], [("警告", "サーバに接続できませんでした。")])
     assert (install.temp / "photo1.jpg").exists()
 
 

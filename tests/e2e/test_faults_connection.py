@@ -20,10 +20,10 @@ def test_upload_to_a_refused_connection_keeps_the_file(install, album, sources):
                                         "Pc/Upld_Upload.aspx").encode("cp932"))
     before = install.ini.read_bytes()
     files = road.make_files(sources, 1)
-    seen, elapsed = run(install, album, files, limit=120)
-    assert seen == [UPLOAD_FAILED]
+    outcome = run(install, album, files, limit=120)
+    assert outcome.seen == [UPLOAD_FAILED]
     # Eleven attempts, each followed by the teardown's and the controller's pauses.
-    assert elapsed >= 11 * 2.6
+    assert outcome.elapsed >= 11 * 2.6
     assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
     assert install.ini.read_bytes() == before
 
@@ -59,12 +59,12 @@ def test_the_service_stopping_in_the_middle_of_an_upload(install, tmp_path, sour
                     killed.append(time.monotonic())
             return False
 
-        seen, elapsed = run(install, None, files, limit=200,
+        outcome = run(install, None, files, limit=200,
                                     close_after=stop_service_once_uploading)
         assert killed
         # The cut attempt finds no answer to read for 60 s; ten refused ones follow and
         # the program gives up.
-        assert seen == [TIMED_OUT, UPLOAD_FAILED]
+        assert outcome.seen == [TIMED_OUT, UPLOAD_FAILED]
         assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
     finally:
         service.kill()

@@ -39,9 +39,9 @@ def test_login_fault(name, install, album, sources):
     before = install.ini.read_bytes()
     files = road.make_files(sources, 1)
     album.set_faults([fault])
-    seen, elapsed = run(install, album, files, limit=least + 60)
-    assert seen == alerts + [LOGIN_FAILED]
-    assert elapsed >= least
+    outcome = run(install, album, files, limit=least + 60)
+    assert outcome.seen == alerts + [LOGIN_FAILED]
+    assert outcome.elapsed >= least
     assert road.uploads(album) == []
     assert install.ini.read_bytes() == before
     assert (install.temp / "photo1.jpg").exists()
@@ -54,6 +54,6 @@ def test_login_to_a_refused_connection(install, album, sources):
     install.ini.write_bytes(ini.replace(album.login_url, f"http://127.0.0.1:{unused_port()}/"
                                         "Pc/Upld_Login.aspx").encode("cp932"))
     files = road.make_files(sources, 1)
-    seen, elapsed = run(install, album, files, limit=60)
-    assert seen == [RECEIVE_ERROR, LOGIN_FAILED]
+    outcome = run(install, album, files, limit=60)
+    assert outcome.seen == [RECEIVE_ERROR, LOGIN_FAILED]
     assert (install.temp / "photo1.jpg").exists()

@@ -14,13 +14,6 @@ def stored(album, account=road.ACCOUNT):
     return album.stored_files(account)
 
 
-def assert_nothing_lost(install, originals, album, account=road.ACCOUNT):
-    held = stored(album, account)
-    for path, data in originals.items():
-        if not (install.temp / path.name).exists():
-            assert held.get(path.name) == data, f"{path.name} left temp without arriving whole"
-
-
 def test_three_announced_files_log_in_upload_and_end(install, album, sources, start_uploader):
     road.configure(install, album)
     files = road.make_files(sources, 3)
@@ -216,3 +209,31 @@ def test_cancelling_the_login_dialog_ends_the_program(install, album, sources):
     assert wd.wait_gone(window["hwnd"], timeout=30)
     assert road.logins(album) == []
     assert (install.temp / "photo1.jpg").exists()
+
+
+def test_a_photo_another_program_holds_is_not_sent_until_it_can_be_read(install, album, sources,
+                                                                         start_uploader):
+    # Its part header alone would reach the service as an empty photo that is stored,
+    # confirmed and then deleted here.
+    road.configure(install, album)
+    photo = road.make_files(install.temp, 1, size=300 * 1024)[0]
+    original = photo.read_bytes()
+    uploader = start_uploader(1)
+    uploader.main_window()
+    holder = road.hold(photo)
+    try:
+        wd.host_raw("poke", "Upload", "Filename", "--text", photo.name)
+        wd.host_raw("execute", "System", "--text", "upload")
+        # Held through the login and the first upload attempt, to its end.
+        assert wd.poll(lambda: len(road.transfer_runs(uploader)) >= 2
+                       and road.transfer_runs(uploader)[1][-1] == 100, timeout=30)
+    finally:
+        road.release(holder)
+    assert uploader.wait(timeout=60) == 0
+    # No request carried the part header without the photo's bytes.
+    assert [e["body_length"] > len(original) for e in road.uploads(album)] == [True]
+    assert stored(album) == {photo.name: original}
+    assert not photo.exists()
+    lines = uploader.debug_lines()
+    assert b"upload not sent: the file could not be read whole\n" in lines
+    assert not [line for line in lines if line.startswith(b"job alert")]

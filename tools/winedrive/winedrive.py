@@ -5,6 +5,7 @@ scripts/with-wine.sh sets up (WINEPREFIX, DISPLAY, a running wineserver).
 """
 from __future__ import annotations
 
+import atexit
 import hashlib
 import json
 import os
@@ -70,13 +71,26 @@ _log_folder: Path | None = None
 
 
 def new_run_log(tag: str) -> Path:
-    """A fresh stderr file for one program run, remembered for crashes_seen()."""
+    """A fresh stderr file for one program run, remembered for crashes_seen(). The files
+    go when the Python process ends."""
     global _log_folder
     if _log_folder is None:
         _log_folder = Path(tempfile.mkdtemp(prefix="vistora-runs-"))
+        atexit.register(shutil.rmtree, _log_folder, ignore_errors=True)
     path = _log_folder / f"{tag}-{time.monotonic_ns()}.err"
     _run_logs.append(path)
     return path
+
+
+def cpu_seconds(pid: int) -> float:
+    """User and system CPU time a process has used so far; NaN once it is gone. A Windows
+    program keeps the Linux process id that wine started it with."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except OSError:
+        return float("nan")
 
 
 def crash_marks(stderr: bytes) -> list[bytes]:
@@ -325,17 +339,18 @@ class Install:
         self.ini.write_bytes(("\r\n".join(lines) + "\r\n").encode("cp932"))
 
 
-# One line of a program's debugger output as Wine prints it with warn+debugstr, optionally
-# led by "+timestamp" (seconds.milliseconds of Wine's tick) and "+pid" (process:thread).
+# One line of a program's debugger output as Wine prints it with warn+debugstr: led by the
+# thread's id (with "+pid", the process's and the thread's), and with "+timestamp" by the
+# seconds.milliseconds of Wine's tick.
 DEBUG_LINE = re.compile(
-    rb'^(?:(\d+)\.(\d{3}):)?(?:([0-9a-f]+):([0-9a-f]+):)?warn:debugstr:OutputDebugStringA "(.*)"$')
+    rb'^(?:(\d+)\.(\d{3}):)?((?:[0-9a-f]+:){0,2})warn:debugstr:OutputDebugStringA "(.*)"$')
 
 
 @dataclass
 class DebugLine:
     text: bytes
     tick_ms: int | None = None  # Wine's GetTickCount value, with +timestamp
-    thread: str | None = None   # the writing thread's id, with +pid
+    thread: str | None = None   # the writing thread's id, as Wine prints it
 
 
 def read_debug_lines(stderr: bytes) -> list[DebugLine]:
@@ -346,8 +361,8 @@ def read_debug_lines(stderr: bytes) -> list[DebugLine]:
         m = DEBUG_LINE.match(raw)
         if m:
             tick = int(m.group(1)) * 1000 + int(m.group(2)) if m.group(1) else None
-            thread = m.group(4).decode() if m.group(4) else None
-            lines.append(DebugLine(_unescape_debug(m.group(5)), tick, thread))
+            ids = m.group(3).decode().rstrip(":").split(":")
+            lines.append(DebugLine(_unescape_debug(m.group(4)), tick, ids[-1] or None))
     return lines
 
 
@@ -425,6 +440,10 @@ class Uploader:
 
     def debug_lines(self) -> list[bytes]:
         return debug_strings(self.stderr_path.read_bytes())
+
+    def cpu_seconds(self) -> float:
+        """CPU time the uploader has used so far (NaN once it has ended)."""
+        return cpu_seconds(self.process.pid)
 
 
 def xdotool_key(window: dict, keys: str) -> None:

@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,16 @@ TEST_F(SessionControllerTest, ACountOfTwoWithAnEmptyListLogsInThenWaitsForFiles)
     EXPECT_EQ(OverallPosition(), 100);
     EXPECT_TRUE(Idle());
     EXPECT_TRUE(IsWindow(window));
+}
+
+TEST_F(SessionControllerTest, ACountAsLargeAsAnIntStillGivesAPositiveStep) {
+    // With the login's step added, INT_MAX would wrap to a negative count.
+    ExpectedFileCount = INT_MAX;
+    StartUploadRun(window);
+    EXPECT_GT(ProgressStep, 0.0);
+    EXPECT_LT(ProgressStep, 1e-6);
+    EXPECT_EQ(OverallPosition(), 0);
+    EXPECT_EQ(steps.loginsStarted, 1);
 }
 
 TEST_F(SessionControllerTest, AFailedLoginClearsThePasswordAndQuits) {

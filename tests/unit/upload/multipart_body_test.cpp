@@ -2,6 +2,7 @@
 #include "support/temp_folder.h"
 #include "upload/multipart_layout.h"
 #include "upload/multipart_utf8.h"
+#include "util/paths.h"
 
 #include <windows.h>
 
@@ -93,17 +94,38 @@ TEST_F(MultipartBodyTest, AnOccupiedBodyPointerIsLeftAlone) {
     EXPECT_EQ(existing, 'x');
 }
 
-TEST_F(MultipartBodyTest, EmptyAndMissingFilesGiveTheirHeaderAlone) {
-    client.AddFormField("file", MakeFile("empty.jpg", "").c_str(), true);
+TEST_F(MultipartBodyTest, AnEmptyFileGivesItsHeaderAndCrlf) {
+    const std::string path = MakeFile("empty.jpg", "");
+    client.AddFormField("file", path.c_str(), true);
     EXPECT_EQ(Build(), FileHeader("file", "empty.jpg") + "\r\n" + Closing);
     EXPECT_EQ(length, 101u + 4 + 2 + 38);
+    EXPECT_FALSE(client.fileUnreadable);
+    EXPECT_TRUE(client.sentFile == StampOfPath(path.c_str()));
+}
+
+// Its header alone would reach the service as an empty photo, stored and confirmed.
+TEST_F(MultipartBodyTest, AFileThatCannotBeReadGivesNoBody) {
+    const std::string held = MakeFile("held.jpg", "0123456789");
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    client.AddFormField("file", held.c_str(), true);
+    EXPECT_EQ(client.BuildMultipartBody(&body, UploadBoundary), 0u);
+    EXPECT_TRUE(client.fileUnreadable);
+    EXPECT_FALSE(client.sentFile.valid);
+    CloseHandle(holder);
     client.FreeMultipartBody(body);
     body = nullptr;
 
-    // A deleted file: no content and no CRLF; the closing line follows the blank line.
+    // Once the other program lets go, the same field builds; a gone file fails again.
+    EXPECT_EQ(Build(), FileHeader("file", "held.jpg") + "0123456789\r\n" + Closing);
+    EXPECT_FALSE(client.fileUnreadable);
+    client.FreeMultipartBody(body);
+    body = nullptr;
     client.ClearFormFields();
     client.AddFormField("file", PathOf("gone.jpg").c_str(), true);
-    EXPECT_EQ(Build(), FileHeader("file", "gone.jpg") + Closing);
+    EXPECT_EQ(client.BuildMultipartBody(&body, UploadBoundary), 0u);
+    EXPECT_TRUE(client.fileUnreadable);
 }
 
 TEST_F(MultipartBodyTest, OnlyTheFileNameReachesTheBody) {
@@ -121,8 +143,8 @@ TEST_F(MultipartBodyTest, JapaneseFileNamesAreSentAsUtf8) {
 }
 
 TEST_F(MultipartBodyTest, NamesWhoseOnlyHighBytesAre0xFFAreSentUnconverted) {
-    client.AddFormField("file", PathOf("a\xFF\xFF.jpg").c_str(), true);
-    EXPECT_EQ(Build(), FileHeader("file", "a\xFF\xFF.jpg") + Closing);
+    client.AddFormField("file", MakeFile("a\xFF\xFF.jpg", "z").c_str(), true);
+    EXPECT_EQ(Build(), FileHeader("file", "a\xFF\xFF.jpg") + "z\r\n" + Closing);
 }
 
 TEST_F(MultipartBodyTest, FieldsComeInTheOrderTheyWereAdded) {
