@@ -150,6 +150,10 @@ def test_a_name_without_its_file_cannot_start_an_upload(install, album, sources)
     assert wd.message_text(alert) == "スレッドの作成に失敗しました"
     wd.click(alert["hwnd"], 1)
     assert road.uploads(album) == []
+    # At the start of a run that is all: the window stays for another hand-over.
+    assert wd.poll(lambda: road.controls(window)[("Button", 1001)]["enabled"], timeout=20)
+    wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
+    assert wd.wait_gone(window["hwnd"], timeout=30)
 
 
 def test_new_login_data_during_an_upload_brings_a_new_login(install, album, sources):
