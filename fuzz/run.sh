@@ -65,7 +65,7 @@ declare -A max_len=(
 declare -A libs=([sha1]="-lcrypto")
 
 # shellcheck disable=SC2054 # the commas belong to one option
-common_flags=(-std=c++17 -g -O1 -Wall -Wextra -fno-omit-frame-pointer
+common_flags=(-std=c++17 -g -O1 -Wall -Wextra -Werror -fno-omit-frame-pointer
               -fsanitize=address,undefined -fno-sanitize-recover=undefined "${arch_flags[@]}")
 
 die() {

@@ -10,4 +10,4 @@ build_dir="$root/build"
 # Most end-to-end entries wait out the designed time-outs rather than compute, so three
 # run per processor.
 "$root/scripts/with-wine.sh" --build-dir "$build_dir" \
-    ctest --test-dir "$build_dir" --output-on-failure -j "$(($(nproc) * 3))" "$@"
+    ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(($(nproc) * 3))" "$@"
