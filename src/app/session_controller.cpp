@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 #include "upload/upload_job.h"
 #include "util/bounded_text.h"
+#include "util/debug_line.h"
 
 #include <commctrl.h>
 
@@ -33,16 +34,12 @@ SessionSteps steps = RealSteps();
 // the same step that destroys the window, too late for anyone to read it from outside.
 void SetStatusText(const char* text) {
     SetWindowTextA(StatusLabel, text);
-    char line[64];
-    FormatText(line, sizeof line, "status label %s\n", text);
-    OutputDebugStringA(line);
+    WriteDebugLine("status label %s\n", text);
 }
 
 void SetOverallPosition(int position) {
     SendMessageA(OverallBar, PBM_SETPOS, position, 0);
-    char line[32];
-    FormatText(line, sizeof line, "overall bar %d\n", position);
-    OutputDebugStringA(line);
+    WriteDebugLine("overall bar %d\n", position);
 }
 
 void ShowOverallProgress() {

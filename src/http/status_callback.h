@@ -7,7 +7,7 @@
 // on WinINet's threads; the event orders asyncResult and asyncError before the job
 // thread's read of them.
 
-#include "util/bounded_text.h"
+#include "util/debug_line.h"
 #include "util/win_handles.h"
 
 #include <windows.h>
@@ -22,17 +22,14 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
     Job* job = reinterpret_cast<Job*>(context);
     job->LastStatus = static_cast<int>(status);
 
-    char line[512];
-    FormatText(line, sizeof line, "Status: %d\n", static_cast<int>(status));
-    OutputDebugStringA(line);
+    WriteDebugLine("Status: %d\n", static_cast<int>(status));
 
     switch (status) {
     case INTERNET_STATUS_REQUEST_SENT:
         if (info != nullptr) {
             const DWORD sent = *static_cast<const DWORD*>(info);
             job->BytesSent += static_cast<int>(sent);
-            FormatText(line, sizeof line, "REQUEST_SENT: %d\n", static_cast<int>(sent));
-            OutputDebugStringA(line);
+            WriteDebugLine("REQUEST_SENT: %d\n", static_cast<int>(sent));
         }
         break;
     case INTERNET_STATUS_HANDLE_CLOSING:
@@ -43,9 +40,8 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
             const INTERNET_ASYNC_RESULT* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
             job->asyncResult = static_cast<DWORD>(result->dwResult);
             job->asyncError = result->dwError;
-            FormatText(line, sizeof line, "\tResult %d  Err %d\n",
-                       static_cast<int>(result->dwResult), static_cast<int>(result->dwError));
-            OutputDebugStringA(line);
+            WriteDebugLine("\tResult %d  Err %d\n", static_cast<int>(result->dwResult),
+                           static_cast<int>(result->dwError));
             // A completed InternetQueryDataAvailable carries the bytes available in
             // dwError; only dwResult says whether the operation succeeded.
             job->lastCompletionOk = result->dwResult != 0;

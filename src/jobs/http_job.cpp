@@ -1,6 +1,6 @@
 #include "jobs/http_job.h"
 
-#include "util/bounded_text.h"
+#include "util/debug_line.h"
 #include "util/win_handles.h"
 
 #include <commctrl.h>
@@ -77,9 +77,7 @@ bool HttpJob::WaitForRequest(DWORD timeout) {
 void HttpJob::SetBar(int position) {
     SendMessageA(ProgressBar, PBM_SETPOS, position, 0);
     // Where each run leaves the bar, for a reader who cannot catch the bar in time.
-    char line[32];
-    FormatText(line, sizeof line, "transfer bar %d\n", position);
-    OutputDebugStringA(line);
+    WriteDebugLine("transfer bar %d\n", position);
 }
 
 void HttpJob::AdvanceBar(int delta) {
@@ -92,11 +90,7 @@ void HttpJob::AppendResponse(const char* piece, DWORD count) {
     std::memcpy(ResponseBuffer + ResponseLength, piece, taken);
     ResponseLength += static_cast<int>(taken);
 
-    char line[160];
-    const std::size_t shown = std::min<std::size_t>(count, sizeof line - 3);
-    std::memcpy(line, piece, shown);
-    std::memcpy(line + shown, "\r\n", 3);
-    OutputDebugStringA(line);
+    WriteDebugLine("%.*s\r\n", static_cast<int>(count), piece);
 }
 
 void HttpJob::AwaitStop(DWORD ms) {
@@ -108,9 +102,7 @@ void HttpJob::AwaitStop(DWORD ms) {
 
 bool HttpJob::AnsweredWithSuccessStatus() {
     const DWORD status = ResponseStatus();
-    char line[64];
-    FormatText(line, sizeof line, "HTTP status %lu\n", static_cast<unsigned long>(status));
-    OutputDebugStringA(line);
+    WriteDebugLine("HTTP status %lu\n", static_cast<unsigned long>(status));
     return status >= 200 && status < 300;
 }
 
@@ -120,9 +112,7 @@ int HttpJob::Complete(int result) {
 }
 
 void ShowJobAlert(const char* text) {
-    char line[160];
-    FormatText(line, sizeof line, "job alert: %s\n", text);
-    OutputDebugStringA(line);
+    WriteDebugLine("job alert: %s\n", text);
     MessageBoxA(nullptr, text, "警告", MB_ICONINFORMATION | MB_OK);
 }
 
