@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The demo: a real upload through the uploader under Wine.
 
-Starts the local album service on loopback, installs the uploader in a folder of its own
-with a settings file pointing at the service and a demo account, puts a handful of sample
-pictures into its temp folder, hands them over with the host tool (with their count) and
-lets the uploader log in, upload and end. A screenshot is taken mid-run. Then, per file:
-its size, its SHA-256 here and at the service, and whether it left the temp folder.
+Starts the local album service on loopback over HTTPS, with a certificate from a demo
+certificate authority that is trusted in the Wine prefix for the run, installs the
+uploader in a folder of its own with a settings file pointing at the service's https
+addresses and a demo account, puts a handful of sample pictures into its temp folder,
+hands them over with the host tool (with their count) and lets the uploader log in,
+upload and end. A screenshot is taken mid-run. Then, per file: its size, its SHA-256 here
+and at the service, and whether it left the temp folder.
 
 Exit code 0 only when every file arrived byte-identical and was deleted locally.
 Run through scripts/demo.sh, which builds and provides Wine and Xvfb.
@@ -19,8 +21,10 @@ import time
 from pathlib import Path
 
 import winedrive as wd
+from album_certificates import Authority, Credentials
 from album_service import AlbumService
 
+AUTHORITY = "Vistora Demo CA"
 ACCOUNT = "demo.user@example.jp"
 PASSWORD = "デモ用パスワード"
 PICTURES = [
@@ -84,7 +88,21 @@ def main() -> int:
     work.mkdir(parents=True)
     screenshot = work / "mid-run.png"
 
-    with AlbumService(accounts={ACCOUNT: PASSWORD}, storage=work / "album", port=0) as service:
+    authority = Authority.create(AUTHORITY)
+    authority_file, _ = authority.write(work / "tls", "demo-ca")
+    server = authority.issue("localhost")
+    wd.trust_root(authority_file)
+    print(f"demo certificate authority, trusted in the Wine prefix for this run: "
+          f"{authority.subject}")
+    try:
+        return upload_over_https(work, screenshot, server)
+    finally:
+        wd.distrust_root(authority_file)
+
+
+def upload_over_https(work: Path, screenshot: Path, server: Credentials) -> int:
+    with AlbumService(accounts={ACCOUNT: PASSWORD}, storage=work / "album", port=0,
+                      ssl_context=server.write(work / "tls", "server")) as service:
         install = wd.Install(work / "app")
         install.write_ini(LoginUrl=service.login_url, UploadUrl=service.upload_url,
                           LoginName=ACCOUNT, Password=PASSWORD)
@@ -125,6 +143,8 @@ def main() -> int:
                   f"{'yes' if gone else 'NO'}{'' if same else '  MISMATCH'}")
         print()
         print(f"logins: {len(logins)}, total time: {elapsed:.1f} s")
+        print(f"over HTTPS, the service's certificate: {server.subject}, "
+              f"issued by {server.certificate.issuer.rfc4514_string()}")
         settings = install.ini.read_bytes().decode("cp932").splitlines()
         print(f"settings saved: {len(settings)} lines")
     if shots:

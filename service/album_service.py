@@ -10,6 +10,7 @@ In-process:
 From a shell:
 
     album_service.py --port 0 --storage DIR --account user@example.com:secret
+    album_service.py ... --certificate server.pem --key server.key    (HTTPS)
     album_service.py --parse-multipart FILE --content-type "multipart/form-data; boundary=..."
 """
 
@@ -17,12 +18,13 @@ import argparse
 import json
 import os
 import signal
+import ssl
 import sys
 import threading
 from pathlib import Path
-from typing import Dict, Iterable, List, Mapping, Optional, Union
+from typing import Dict, Iterable, List, Mapping, Optional, Tuple, Union
 
-from werkzeug.serving import make_server
+from werkzeug.serving import load_ssl_context, make_server
 
 from album_app import LOGIN_PATH, SINK_PATH, UPLOAD_PATH, AlbumApp
 from album_faults import Fault, FaultScript
@@ -32,7 +34,10 @@ from album_wire import AlbumRequestHandler, parse_multipart
 __all__ = ["AlbumService", "Fault", "parse_multipart", "main"]
 
 HOST = "127.0.0.1"
-CONFIG_KEYS = {"port", "storage", "accounts", "journal", "port_file", "faults"}
+# Served over HTTPS, the service is addressed by the name its certificate carries.
+TLS_HOST = "localhost"
+CONFIG_KEYS = {"port", "storage", "accounts", "journal", "port_file", "faults", "certificate",
+               "key"}
 
 
 class AlbumService:
@@ -43,8 +48,15 @@ class AlbumService:
         port: int = 0,
         journal_path: Union[str, Path, None] = None,
         faults: Iterable[Union[Fault, dict]] = (),
+        ssl_context: Union[ssl.SSLContext, Tuple[Union[str, Path], Union[str, Path]], None] = None,
     ):
+        """ssl_context serves HTTPS, as Werkzeug takes it: a context, or the files of the
+        certificate and its key."""
         self._requested_port = port
+        if isinstance(ssl_context, tuple):
+            ssl_context = load_ssl_context(*map(str, ssl_context))
+        self._ssl_context = ssl_context
+        self._handshakes: List[str] = []
         self._accounts = Accounts(accounts)
         self._sessions = Sessions()
         self._storage = Storage(Path(storage))
@@ -69,6 +81,9 @@ class AlbumService:
             threaded=True,
             request_handler=AlbumRequestHandler,
         )
+        # The request handler makes each TLS handshake itself (see AlbumRequestHandler).
+        self._server.ssl_context = self._ssl_context
+        self._server.handshakes = self._handshakes
         # A short poll keeps stop() quick; tests start and stop many services.
         self._thread = threading.Thread(
             target=self._server.serve_forever,
@@ -103,6 +118,8 @@ class AlbumService:
 
     @property
     def base_url(self) -> str:
+        if self._ssl_context is not None:
+            return f"https://{TLS_HOST}:{self.port}"
         return f"http://{HOST}:{self.port}"
 
     @property
@@ -125,6 +142,12 @@ class AlbumService:
 
     def journal(self) -> List[dict]:
         return self._journal.entries()
+
+    def handshakes(self) -> List[str]:
+        """Over HTTPS, how each connection's TLS handshake went: "done"; "closed", when the
+        client closed the connection before it was done; or "failed: why" (plain HTTP
+        sent to the TLS port, say)."""
+        return list(self._handshakes)
 
     def clear_journal(self) -> None:
         self._journal.clear()
@@ -173,6 +196,8 @@ def parse_args(argv: Optional[List[str]]) -> argparse.Namespace:
     parser.add_argument("--port-file", type=Path, help="file to write the chosen port to")
     parser.add_argument("--journal", type=Path, help="JSON-lines file to append requests to")
     parser.add_argument("--faults", type=Path, help="JSON file with a list of faults")
+    parser.add_argument("--certificate", type=Path, help="serve HTTPS with this certificate (PEM)")
+    parser.add_argument("--key", type=Path, help="the certificate's private key (PEM)")
     parser.add_argument("--parse-multipart", type=Path, metavar="FILE", help="parse FILE and exit")
     parser.add_argument("--content-type", help="Content-Type of the --parse-multipart body")
     return parser.parse_args(argv)
@@ -201,18 +226,20 @@ def load_settings(args: argparse.Namespace) -> dict:
         settings["port"] = config.get("port", 0)
         settings["accounts"] = dict(config.get("accounts", {}))
         settings["faults"] = list(config.get("faults", []))
-        for key in ("storage", "journal", "port_file"):
+        for key in ("storage", "journal", "port_file", "certificate", "key"):
             settings[key] = _relative_to(base, config.get(key))
     if args.port is not None:
         settings["port"] = args.port
     settings["accounts"].update(split_account(a) for a in args.account)
     if args.faults:
         settings["faults"] = json.loads(args.faults.read_text(encoding="utf-8"))
-    for key in ("storage", "journal", "port_file"):
+    for key in ("storage", "journal", "port_file", "certificate", "key"):
         if getattr(args, key):
             settings[key] = getattr(args, key)
     if not settings.get("storage"):
         raise ValueError("no storage folder: give --storage or 'storage' in the config")
+    if bool(settings.get("certificate")) != bool(settings.get("key")):
+        raise ValueError("HTTPS needs both a certificate and its key")
     return settings
 
 
@@ -230,6 +257,7 @@ def serve(settings: dict) -> int:
         port=settings["port"],
         journal_path=settings.get("journal"),
         faults=settings["faults"],
+        ssl_context=(settings["certificate"], settings["key"]) if settings.get("key") else None,
     )
     stopping = threading.Event()
     for signum in (signal.SIGTERM, signal.SIGINT):

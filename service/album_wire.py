@@ -8,6 +8,7 @@ without answering, and body readers that hash every byte received.
 import hashlib
 import os
 import socket
+import ssl
 import struct
 import tempfile
 import time
@@ -34,6 +35,10 @@ READ_CHUNK = 128 * 1024
 # large.
 HELD_RECEIVE_BUFFER = 4096
 RELEASED_RECEIVE_BUFFER = 4 * 1024 * 1024
+# How a TLS connection's handshake went: done; the client closed the connection before it
+# was done; or anything else, which the record names ("failed: ...").
+HANDSHAKE_DONE = "done"
+HANDSHAKE_CLOSED = "closed"
 
 
 class AbandonConnection(BaseException):
@@ -57,9 +62,36 @@ class AlbumRequestHandler(WSGIRequestHandler):
     timeout = 60
 
     def setup(self) -> None:
+        # Over TLS the handshake is made in handle(), in the connection's own thread: made
+        # where connections are accepted, as Werkzeug would, one client that never starts
+        # it (a proxy's idle tunnel) would hold up every other.
+        context = self.server.ssl_context
+        if context is not None:
+            self.request = context.wrap_socket(self.request, server_side=True,
+                                               do_handshake_on_connect=False)
         super().setup()
         # Dripped answers are single bytes; Nagle would batch them.
         self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+    def handle(self) -> None:
+        if isinstance(self.connection, ssl.SSLSocket):
+            try:
+                self.connection.do_handshake()
+            except (ssl.SSLEOFError, ssl.SSLZeroReturnError, ConnectionError):
+                self.server.handshakes.append(HANDSHAKE_CLOSED)
+                return
+            except OSError as error:
+                self.server.handshakes.append(f"failed: {error}")
+                return
+            self.server.handshakes.append(HANDSHAKE_DONE)
+        super().handle()
+
+    def finish(self) -> None:
+        super().finish()
+        # The server closes the socket it accepted, which the wrapping detached: the TLS
+        # socket is closed here.
+        if isinstance(self.connection, ssl.SSLSocket):
+            self.connection.close()
 
     def make_environ(self) -> dict:
         environ = super().make_environ()

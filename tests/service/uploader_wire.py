@@ -3,6 +3,7 @@ socket client that shows exactly what the service answers."""
 
 import hashlib
 import socket
+import ssl
 import time
 from dataclasses import dataclass, field
 from typing import List, Optional, Tuple
@@ -15,6 +16,7 @@ USER_AGENT = "Mozilla/4.0 (compatible; )"
 LOGIN_PATH = "/Pc/Upld_Login.aspx"
 UPLOAD_PATH = "/Pc/Upld_Upload.aspx"
 CLIENT_CODEPAGE = "cp932"
+TLS_HOST = "localhost"
 
 
 def form_encode(raw: bytes) -> bytes:
@@ -125,9 +127,14 @@ def parse_answer(raw: bytes, arrivals) -> Answer:
     return answer
 
 
-def exchange(port: int, request: bytes, timeout: float = 10.0) -> Answer:
-    """Sends the request and reads until the service closes the connection."""
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as sock:
+def exchange(port: int, request: bytes, timeout: float = 10.0,
+             tls: Optional[ssl.SSLContext] = None) -> Answer:
+    """Sends the request and reads until the service closes the connection; with tls,
+    over TLS to the service's certificate name."""
+    sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    if tls is not None:
+        sock = tls.wrap_socket(sock, server_hostname=TLS_HOST)
+    with sock:
         sock.sendall(request)
         arrivals = []
         while True:

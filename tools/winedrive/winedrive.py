@@ -477,3 +477,41 @@ def host_handover(*args, timeout: float = 120) -> subprocess.CompletedProcess:
 
 def reply_bytes(answer: dict) -> bytes:
     return bytes.fromhex(answer["hex"])
+
+
+# --- The prefix's network settings ---------------------------------------------------------
+
+# Where Windows keeps the user's proxy, which a session opened with
+# INTERNET_OPEN_TYPE_PRECONFIG follows.
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+
+
+def _root_store(command: str, certificate: Path | str) -> str:
+    result = run_windows(BIN / "RootStore.exe", command, windows_path(certificate))
+    if result.returncode != 0:
+        raise RuntimeError(f"RootStore {command} failed: {result.stderr[-500:]!r}")
+    return result.stdout.decode("cp932").strip()
+
+
+def trust_root(certificate: Path | str) -> str:
+    """Adds a certificate (PEM or DER file) to the prefix's trusted root authorities, as
+    an administrator would on Windows; returns RootStore's line naming its subject."""
+    return _root_store("add", certificate)
+
+
+def distrust_root(certificate: Path | str) -> str:
+    """Takes a certificate out of the prefix's trusted root authorities again."""
+    return _root_store("remove", certificate)
+
+
+def set_internet_proxy(server: str | None) -> None:
+    """Sets the prefix user's proxy ("host:port") as the Internet settings of Windows do,
+    or, with None, switches it off."""
+    values = [("ProxyEnable", "REG_DWORD", "1" if server else "0")]
+    if server:
+        values.append(("ProxyServer", "REG_SZ", server))
+    for name, kind, data in values:
+        result = run_windows("reg", "add", INTERNET_SETTINGS, "/v", name, "/t", kind, "/d", data,
+                             "/f")
+        if result.returncode != 0:
+            raise RuntimeError(f"reg add {name} failed: {result.stderr[-500:]!r}")
