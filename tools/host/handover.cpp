@@ -249,8 +249,8 @@ int RunHandover(int argc, char** argv) {
             return ConnectionRefused;
         }
         const char command[] = "upload";
-        TransactionResult result =
-            client.Execute(std::vector<char>(command, command + sizeof command), options.timeout);
+        TransactionResult result = client.Execute(
+            std::vector<char>(command, command + sizeof command), 0, options.timeout);
         if (result != TransactionResult::Acknowledged) {
             std::fprintf(stderr, "VistoraHost: execute upload: %s\n", ResultName(result));
             return NotAcknowledged;

@@ -236,7 +236,8 @@ int RunRaw(int argc, char** argv) {
         std::vector<char> payload;
         if (!ParsePayload(restCount, rest, 1, payload))
             return Fail("execute needs --text or --hex");
-        return PrintResult(client.Execute(payload, options.timeout), client.LastError());
+        return PrintResult(client.Execute(payload, options.format, options.timeout),
+                           client.LastError());
     }
     return Fail("unknown action or missing arguments");
 }
