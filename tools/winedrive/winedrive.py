@@ -327,8 +327,10 @@ class Install:
 
 # One line of a program's debugger output as Wine prints it with warn+debugstr, optionally
 # led by "+timestamp" (seconds.milliseconds of Wine's tick) and "+pid" (process:thread).
+# Without "+pid", Wine 8 still leads with the thread's id alone.
 DEBUG_LINE = re.compile(
-    rb'^(?:(\d+)\.(\d{3}):)?(?:([0-9a-f]+):([0-9a-f]+):)?warn:debugstr:OutputDebugStringA "(.*)"$')
+    rb'^(?:(\d+)\.(\d{3}):)?(?:([0-9a-f]+):([0-9a-f]+):|[0-9a-f]+:)?'
+    rb'warn:debugstr:OutputDebugStringA "(.*)"$')
 
 
 @dataclass
