@@ -1,4 +1,7 @@
 """The host tool's hand-over mode and its answers when the uploader is not there."""
+import json
+
+import road
 import winedrive as wd
 
 
@@ -29,6 +32,33 @@ def test_handover_copies_pokes_and_starts_the_uploader(install, tmp_path, start_
     finally:
         wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
         wd.wait_gone(window["hwnd"])
+
+
+def test_one_conversation_per_topic_with_reads_between_the_pokes(install, album, sources):
+    # As hosts do it: the items read, the names poked and the command executed on
+    # conversations that stay open, with the dispatching after each read that
+    # HOST-PROTOCOL.md prescribes under Wine.
+    road.configure(install, album)
+    files = road.make_files(sources, 3)
+    result = road.hand_over(install, files, "--one-conversation")
+    assert result.returncode == 0, result.stdout + result.stderr
+    reads = {}
+    for line in result.stdout.splitlines():
+        if line.startswith("{"):
+            answer = json.loads(line)
+            reads[answer["read"]] = (answer["result"], wd.reply_bytes(answer))
+    first = wd.windows_path(install.temp / "photo1.jpg")
+    assert reads == {
+        "Upload/SysItems": ("ack", b"Filename\tSysItems\tLoginData\tExitCondition\0"),
+        "Upload/LoginData": ("ack", "\t".join([album.login_url, album.upload_url, road.ACCOUNT,
+                                               road.PASSWORD]).encode("cp932")),
+        "Upload/Filename": ("ack", first.encode("cp932") + b"\0"),
+        "System/Topics": ("ack", b"System\tUpload\0"),
+    }
+    # The tool waited for the uploader's end, started with the count of three.
+    assert [f"delivered: {f.name}" for f in files] == result.stdout.splitlines()[-3:]
+    assert album.stored_files(road.ACCOUNT) == {f.name: f.read_bytes() for f in files}
+    assert list(install.temp.iterdir()) == []
 
 
 def test_raw_mode_reports_a_missing_service():

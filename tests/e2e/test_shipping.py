@@ -63,14 +63,16 @@ def test_the_release_archive_works_as_unpacked(tmp_path, album, sources):
     assert list(install.temp.iterdir()) == []
 
 
-def test_the_hand_over_example_delivers_a_file(install, album, sources, start_uploader):
+def test_the_hand_over_example_does_the_whole_hand_over(install, album, sources):
     road.configure(install, album)
-    photo = road.make_files(sources, 1)[0]
-    uploader = start_uploader(1)
-    assert uploader.main_window() is not None
-    shutil.copy(photo, install.temp / photo.name)
-    result = wd.run_windows(wd.BIN / "HandoverExample.exe", photo.name)
+    # The second byte of 表 (0x95 0x5C) is a backslash: the name must survive it.
+    photos = road.make_files(sources, 2) + road.make_files(sources, 1, prefix="表紙")
+    result = wd.run_windows(wd.BIN / "HandoverExample.exe", wd.windows_path(install.exe),
+                            *[wd.windows_path(p) for p in photos], timeout=180)
     assert result.returncode == 0, result.stdout + result.stderr
-    assert uploader.wait() == 0
-    assert album.stored_files(road.ACCOUNT) == {photo.name: photo.read_bytes()}
+    assert result.stdout.decode("cp932").splitlines() == [
+        "delivered: photo1.jpg", "delivered: photo2.jpg", "delivered: 表紙1.jpg"]
+    # It started the uploader and returned only after its end.
+    assert wd.find_window() is None
+    assert album.stored_files(road.ACCOUNT) == {p.name: p.read_bytes() for p in photos}
     assert list(install.temp.iterdir()) == []

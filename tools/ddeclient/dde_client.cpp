@@ -118,11 +118,11 @@ TransactionResult DdeClient::Poke(const std::string& item, const std::vector<cha
     return AcknowledgedOutcome(returned, status);
 }
 
-TransactionResult DdeClient::Execute(const std::vector<char>& command, DWORD timeout) {
+TransactionResult DdeClient::Execute(const std::vector<char>& command, UINT format, DWORD timeout) {
     DWORD status = 0;
     HDDEDATA returned =
         DdeClientTransaction(reinterpret_cast<LPBYTE>(const_cast<char*>(command.data())),
-                             static_cast<DWORD>(command.size()), conversation_, nullptr, 0,
+                             static_cast<DWORD>(command.size()), conversation_, nullptr, format,
                              XTYP_EXECUTE, timeout, &status);
     return AcknowledgedOutcome(returned, status);
 }

@@ -29,7 +29,8 @@ class DdeClient {
 
     TransactionResult Poke(const std::string& item, const std::vector<char>& data, UINT format,
                            DWORD timeout);
-    TransactionResult Execute(const std::vector<char>& command, DWORD timeout);
+    // An execute carries no clipboard format of its own; format is what the call passes on.
+    TransactionResult Execute(const std::vector<char>& command, UINT format, DWORD timeout);
     TransactionResult AdviseStart(const std::string& item, UINT format, DWORD timeout);
     // Request: true with the reply's bytes, false when no data came.
     bool Request(const std::string& item, UINT format, DWORD timeout, std::vector<char>& reply,

@@ -1,6 +1,7 @@
 #include "handover.h"
 
 #include "dde_client.h"
+#include "json_text.h"
 #include "util/win_handles.h"
 
 #include <windows.h>
@@ -17,6 +18,13 @@ namespace {
 
 constexpr char Service[] = "VistoraUploadServer";
 constexpr char WindowClass[] = "TAVIKVISTORAUPLOAD";
+
+// Wine's DDEML server follows each data reply with a positive acknowledgement that no
+// client expects. Left in the queue, it is taken for the answer to the conversation's
+// next transaction, and every reply after it comes one transaction late; dispatched
+// between transactions, it reaches the conversation's window, which drops it. The server
+// posts it right after the data, so a short dispatch after each read takes it.
+constexpr DWORD StrayAcknowledgementDispatch = 50;
 
 enum ExitCode {
     AllDone = 0,
@@ -38,6 +46,8 @@ struct Options {
     double waitSeconds = -1;
     DWORD timeout = 10000;
     double startSeconds = 30;
+    bool oneConversation = false;
+    DWORD dispatch = StrayAcknowledgementDispatch;
     std::vector<std::string> files;
 };
 
@@ -96,6 +106,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.timeout = static_cast<DWORD>(std::atol(argv[++i]));
         else if (arg == "--start-timeout" && hasValue)
             options.startSeconds = std::atof(argv[++i]);
+        else if (arg == "--one-conversation")
+            options.oneConversation = true;
+        else if (arg == "--dispatch" && hasValue)
+            options.dispatch = static_cast<DWORD>(std::atol(argv[++i]));
         else if (arg.compare(0, 2, "--") == 0)
             return false;
         else
@@ -178,6 +192,130 @@ int ReportLeftovers(const std::vector<std::string>& names, const std::string& te
     return left == 0 ? AllDone : FilesLeft;
 }
 
+// Dispatches this thread's messages for the given time; none for 0.
+void DispatchMessagesFor(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    for (DWORD elapsed = 0; elapsed < milliseconds; elapsed = GetTickCount() - start) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+}
+
+// Connects to System, starting the uploader when nobody answers; the process is the
+// uploader's, for the wait at the end.
+int ReachUploader(DdeClient& client, const Options& options, const CONVCONTEXT& context,
+                  UniqueHandle& process) {
+    if (!client.Connect(Service, "System", &context)) {
+        if (FindWindowA(WindowClass, nullptr) != nullptr) {
+            std::fprintf(stderr, "VistoraHost: the uploader runs but refused the connection\n");
+            return ConnectionRefused;
+        }
+        process = StartUploader(options);
+        if (!process)
+            return ServiceMissing;
+        if (!ConnectWithin(client, "System", context, options.startSeconds)) {
+            std::fprintf(stderr,
+                         "VistoraHost: the uploader's DDE service did not answer within "
+                         "%.0f s\n",
+                         options.startSeconds);
+            return ServiceMissing;
+        }
+    }
+    if (!process)
+        process = OpenRunningUploader();
+    return AllDone;
+}
+
+int ConnectTopic(DdeClient& client, const char* topic, const CONVCONTEXT& context) {
+    if (client.Connect(Service, topic, &context))
+        return AllDone;
+    std::fprintf(stderr, "VistoraHost: the service refused the topic %s\n", topic);
+    return ConnectionRefused;
+}
+
+int PokeText(DdeClient& client, const char* item, const std::string& text, const Options& options) {
+    std::vector<char> data(text.begin(), text.end());
+    data.push_back('\0');
+    TransactionResult result = client.Poke(item, data, CF_TEXT, options.timeout);
+    if (result == TransactionResult::Acknowledged)
+        return AllDone;
+    std::fprintf(stderr, "VistoraHost: poke of %s to %s: %s\n", text.c_str(), item,
+                 ResultName(result));
+    return NotAcknowledged;
+}
+
+int PokeNames(DdeClient& client, const std::vector<std::string>& names, const Options& options) {
+    for (const std::string& name : names) {
+        if (PokeText(client, "Filename", name, options) != AllDone)
+            return NotAcknowledged;
+    }
+    if (options.pokeLoginData)
+        return PokeText(client, "LoginData", options.loginData, options);
+    return AllDone;
+}
+
+int ExecuteUpload(DdeClient& client, const Options& options) {
+    const char command[] = "upload";
+    TransactionResult result =
+        client.Execute(std::vector<char>(command, command + sizeof command), 0, options.timeout);
+    if (result == TransactionResult::Acknowledged)
+        return AllDone;
+    std::fprintf(stderr, "VistoraHost: execute upload: %s\n", ResultName(result));
+    return NotAcknowledged;
+}
+
+// A request on the open conversation, its reply printed as one JSON line; a read without
+// data counts as not acknowledged.
+int Read(DdeClient& client, const char* topic, const char* item, const Options& options) {
+    std::vector<char> reply;
+    TransactionResult result;
+    const bool gotData = client.Request(item, CF_TEXT, options.timeout, reply, result);
+    std::printf("{\"read\":\"%s/%s\",\"result\":\"%s\",\"size\":%u,\"hex\":\"%s\"}\n", topic, item,
+                ResultName(result), static_cast<unsigned>(reply.size()), Hex(reply).c_str());
+    std::fflush(stdout);
+    DispatchMessagesFor(options.dispatch);
+    return gotData ? AllDone : NotAcknowledged;
+}
+
+// The pokes on one conversation on Upload, the execute on one on System; nothing read.
+int PokeAndExecute(DdeClient& client, const std::vector<std::string>& names, const Options& options,
+                   const CONVCONTEXT& context) {
+    int code = ConnectTopic(client, "Upload", context);
+    if (code == AllDone)
+        code = PokeNames(client, names, options);
+    if (code == AllDone && options.upload) {
+        code = ConnectTopic(client, "System", context);
+        if (code == AllDone)
+            code = ExecuteUpload(client, options);
+    }
+    return code;
+}
+
+// The same conversations with items read on them too, before and after the pokes and
+// before the execute, as hosts do that keep one conversation per topic for everything.
+int HandOverOnOneConversation(DdeClient& client, const std::vector<std::string>& names,
+                              const Options& options, const CONVCONTEXT& context) {
+    int code = ConnectTopic(client, "Upload", context);
+    if (code == AllDone)
+        code = Read(client, "Upload", "SysItems", options);
+    if (code == AllDone)
+        code = Read(client, "Upload", "LoginData", options);
+    if (code == AllDone)
+        code = PokeNames(client, names, options);
+    if (code == AllDone)
+        code = Read(client, "Upload", "Filename", options);
+    if (code == AllDone && options.upload) {
+        code = ConnectTopic(client, "System", context);
+        if (code == AllDone)
+            code = Read(client, "System", "Topics", options);
+        if (code == AllDone)
+            code = ExecuteUpload(client, options);
+    }
+    return code;
+}
+
 } // namespace
 
 int RunHandover(int argc, char** argv) {
@@ -202,60 +340,13 @@ int RunHandover(int argc, char** argv) {
     }
     // The uploader's process, for the wait at the end; closed on every way out.
     UniqueHandle process;
-    if (!client.Connect(Service, "System", &context)) {
-        if (FindWindowA(WindowClass, nullptr) != nullptr) {
-            std::fprintf(stderr, "VistoraHost: the uploader runs but refused the connection\n");
-            return ConnectionRefused;
-        }
-        process = StartUploader(options);
-        if (!process)
-            return ServiceMissing;
-        if (!ConnectWithin(client, "System", context, options.startSeconds)) {
-            std::fprintf(stderr,
-                         "VistoraHost: the uploader's DDE service did not answer within "
-                         "%.0f s\n",
-                         options.startSeconds);
-            return ServiceMissing;
-        }
-    }
-    if (!process)
-        process = OpenRunningUploader();
-
-    if (!client.Connect(Service, "Upload", &context)) {
-        std::fprintf(stderr, "VistoraHost: the service refused the topic Upload\n");
-        return ConnectionRefused;
-    }
-    for (const std::string& name : names) {
-        std::vector<char> data(name.begin(), name.end());
-        data.push_back('\0');
-        TransactionResult result = client.Poke("Filename", data, CF_TEXT, options.timeout);
-        if (result != TransactionResult::Acknowledged) {
-            std::fprintf(stderr, "VistoraHost: poke of %s: %s\n", name.c_str(), ResultName(result));
-            return NotAcknowledged;
-        }
-    }
-    if (options.pokeLoginData) {
-        std::vector<char> data(options.loginData.begin(), options.loginData.end());
-        data.push_back('\0');
-        TransactionResult result = client.Poke("LoginData", data, CF_TEXT, options.timeout);
-        if (result != TransactionResult::Acknowledged) {
-            std::fprintf(stderr, "VistoraHost: LoginData poke: %s\n", ResultName(result));
-            return NotAcknowledged;
-        }
-    }
-    if (options.upload) {
-        if (!client.Connect(Service, "System", &context)) {
-            std::fprintf(stderr, "VistoraHost: the service refused the topic System\n");
-            return ConnectionRefused;
-        }
-        const char command[] = "upload";
-        TransactionResult result =
-            client.Execute(std::vector<char>(command, command + sizeof command), options.timeout);
-        if (result != TransactionResult::Acknowledged) {
-            std::fprintf(stderr, "VistoraHost: execute upload: %s\n", ResultName(result));
-            return NotAcknowledged;
-        }
-    }
+    int code = ReachUploader(client, options, context, process);
+    if (code != AllDone)
+        return code;
+    code = options.oneConversation ? HandOverOnOneConversation(client, names, options, context)
+                                   : PokeAndExecute(client, names, options, context);
+    if (code != AllDone)
+        return code;
     client.Disconnect();
     std::printf("handed over %u file(s)\n", static_cast<unsigned>(names.size()));
 

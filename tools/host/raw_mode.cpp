@@ -1,6 +1,7 @@
 #include "raw_mode.h"
 
 #include "dde_client.h"
+#include "json_text.h"
 
 #include <windows.h>
 
@@ -21,42 +22,6 @@ struct RawOptions {
     UINT format = CF_TEXT;
     std::string service = "VistoraUploadServer";
 };
-
-std::string Hex(const std::vector<char>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (char c : bytes) {
-        unsigned char b = static_cast<unsigned char>(c);
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-// JSON string of a text given in the ANSI code page: ASCII kept, everything else \u-escaped
-// through its Unicode value, so the output stays ASCII.
-std::string JsonText(const std::string& text) {
-    std::string out = "\"";
-    int wideLength =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::vector<wchar_t> wide(wideLength > 0 ? wideLength : 0);
-    if (wideLength > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                            wideLength);
-    for (wchar_t c : wide) {
-        char escaped[8];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        }
-    }
-    return out + "\"";
-}
 
 bool ParseHex(const std::string& text, std::vector<char>& bytes) {
     if (text.size() % 2 != 0)
@@ -236,7 +201,8 @@ int RunRaw(int argc, char** argv) {
         std::vector<char> payload;
         if (!ParsePayload(restCount, rest, 1, payload))
             return Fail("execute needs --text or --hex");
-        return PrintResult(client.Execute(payload, options.timeout), client.LastError());
+        return PrintResult(client.Execute(payload, options.format, options.timeout),
+                           client.LastError());
     }
     return Fail("unknown action or missing arguments");
 }
