@@ -15,6 +15,7 @@ from __future__ import annotations
 import argparse
 import shutil
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -67,6 +68,12 @@ def main() -> int:
     work = build / "bench-work"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
+    # winedrive keeps each Windows run's stderr in a folder under the temp folder until the
+    # crash check; here that folder is inside the work folder, where nothing that cleans
+    # the shared /tmp meanwhile can take it, and it goes (or stays, with --keep) with it.
+    runs = work / "runs"
+    runs.mkdir()
+    tempfile.tempdir = str(runs)
     free = shutil.disk_usage(work).free
     need = QUICK_DISK if args.quick else FULL_DISK
     if free < need:
