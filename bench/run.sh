@@ -5,7 +5,9 @@
 #   bench/run.sh           the full run (a few minutes; needs about 1 GiB free under build-bench)
 #   bench/run.sh --quick   a smoke run for CI: small sizes, every case runs and gives numbers,
 #                          no verdicts on the goals; writes build-bench/bench/RESULTS-partial.md
-#   bench/run.sh --only 1,4  only those cases (also into RESULTS-partial.md)
+#   bench/run.sh --only transfer,memory
+#                          only those cases, by name: transfer, body, overhead, memory,
+#                          startup, limits (also into RESULTS-partial.md)
 #   bench/run.sh --keep    leaves the work folder (installs, logs, big files) for a look
 set -euo pipefail
 
@@ -13,7 +15,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="$root/build-bench"
 
 usage() {
-    echo "usage: bench/run.sh [--quick] [--keep] [--only CASES]" >&2
+    echo "usage: bench/run.sh [--quick] [--keep] [--only CASE[,CASE...]]" >&2
     exit 2
 }
 args=("$@")
@@ -21,7 +23,8 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --quick | --keep) shift ;;
     --only)
-        [[ "${2:-}" =~ ^[1-6](,[1-6])*$ ]] || usage
+        case_name='(transfer|body|overhead|memory|startup|limits)'
+        [[ "${2:-}" =~ ^$case_name(,$case_name)*$ ]] || usage
         shift 2
         ;;
     *) usage ;;

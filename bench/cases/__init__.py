@@ -1,0 +1,9 @@
+"""The benchmark cases, by name, in the order of the table. Each module has NAME, GOAL
+(what its floor is and why its goal is what it is) and run(ctx)."""
+from cases import body, limits, memory, overhead, startup, transfer
+
+TABLE_ORDER = [transfer, body, overhead, memory, startup, limits]
+# Run order: the start-up first, while nothing else has run; the large uploads before the
+# small ones; the limits last, since their failing uploads take minutes.
+RUN_ORDER = [startup, body, transfer, memory, overhead, limits]
+NAMES = [case.NAME for case in TABLE_ORDER]

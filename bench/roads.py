@@ -1,0 +1,239 @@
+"""One file's whole road through the uploader (hand-over, login, upload, deletion) timed
+from its debugger lines, and the references that go beside it in rotation: curl -F, a
+plain client sending a body already in memory, and the bare loop of 1024-byte reads. The
+transfer and memory cases read the same uploads, measured once per size."""
+from __future__ import annotations
+
+import os
+import re
+import socket
+import subprocess
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+from harness import (IDM_EXIT, MiB, BenchError, Context, Event, Service, UploaderRun,
+                     check_sink_entry, first, helper_json_lines, is_retired, is_status, median,
+                     new_install, now, random_file, wd)
+
+# Debugger lines of an upload request that failed: the send (WinINet's completion with an
+# error, or nothing sent), the client's own reports, no HTTP status for the answer.
+FAILURE_MARKS = (b"SendRequest:", b"\tResult 0 ", b"REQUEST_SENT: 0\n", b"HTTP status 0\n",
+                 b"ReadResponse:")
+SUCCESS_LINE = b"success\r\n"
+# The sizes of the large uploads, and rounds of each (every way once a round).
+FULL_SIZES = (64 * MiB, 256 * MiB)
+QUICK_SIZES = (8 * MiB,)
+FULL_ROUNDS = 3
+QUICK_ROUNDS = 1
+
+
+@dataclass
+class RoadResult:
+    size: int
+    road: float           # "upload" executed (login starts) -> file deleted (outside)
+    login: float          # login starts -> login job retired
+    transfer: float       # request handle created -> "success" read
+    body: float           # request handle created -> CONNECTING (the body is built between)
+    connect: float        # CONNECTING -> CONNECTED
+    copy: float           # CONNECTED -> SENDING_REQUEST (Wine builds its send buffer)
+    send: float           # SENDING_REQUEST -> REQUEST_SENT
+    answer: float         # REQUEST_SENT -> "success" read
+    deleted_after: float  # "success" read -> file gone (outside)
+    service: float        # the sink's own duration of the request
+    peak_kib: int
+    rss_before_kib: int   # at the request handle, before the body
+    rss_body_kib: int     # at CONNECTING: the body built
+    rss_copy_kib: int     # at SENDING_REQUEST: Wine's copy made
+
+
+def request_marks(events: list[Event], done: int) -> dict:
+    """Indexes of one upload's landmarks, from its "success" line at done back: the job's
+    two handle creations (connection, request), then WinINet's CONNECTING (20), CONNECTED
+    (21), SENDING_REQUEST (30) and REQUEST_SENT (31)."""
+    job = events[done].tid
+    sixties = [i for i in range(done) if events[i].tid == job and is_status(60)(events[i])]
+    if len(sixties) < 2:
+        raise BenchError("an upload without its two handle creations in the debugger output")
+    marks = {"connection": sixties[-2], "request": sixties[-1]}
+    at = marks["request"]
+    for name, code in (("connecting", 20), ("connected", 21), ("sending", 30), ("sent", 31)):
+        at = first(events, at + 1, is_status(code))
+        if at < 0 or at > done:
+            raise BenchError(f"no Status {code} between an upload's request and its answer")
+        marks[name] = at
+    marks["success"] = done
+    return marks
+
+
+def upload_phases(events: list[Event]) -> dict:
+    done = max((i for i, e in enumerate(events) if e.text == SUCCESS_LINE), default=-1)
+    if done < 0:
+        raise BenchError("no upload answered success in the debugger output")
+    marks = request_marks(events, done)
+    digest = first(events, 0, lambda e: re.fullmatch(rb"[0-9a-f]{40}\n", e.text) is not None)
+    marks["login"] = digest if digest >= 0 else first(events, 0, is_status(60))
+    marks["login_retired"] = first(events, marks["login"], is_retired)
+    return {k: events[v].t for k, v in marks.items()}
+
+
+def failure_indexes(events: list[Event]) -> list[int]:
+    return [i for i, e in enumerate(events) if e.text.startswith(FAILURE_MARKS)]
+
+
+def road_run(service: Service, work: Path, source: Path, sha256: str, tag: str) -> RoadResult:
+    """One whole road: the host hands the file over, the uploader logs in, uploads it to
+    the sink and deletes it. A request that fails ends the run at once (Exit command):
+    the uploader would otherwise retry for minutes."""
+    install = new_install(work / tag, service)
+    target = install.temp / source.name
+    os.link(source, target)
+    size = target.stat().st_size
+    run = UploaderRun(install, [target], tag, count=1, wait=True)
+    try:
+        # Generous for this machine (under 20 s for 560 MiB when calm), and far below the
+        # minutes a failing file's retries take.
+        deadline = time.monotonic() + 120 + size / MiB / 5
+        while run.alive():
+            events = run.events()
+            failed = failure_indexes(events)
+            if failed:
+                window = wd.find_window(timeout=10)
+                if window is not None:
+                    wd.post(window["hwnd"], wd.WM_COMMAND, IDM_EXIT)
+                run.wait_end(timeout=90)
+                run.check_no_crash(tag)
+                raise BenchError(f"{tag}: the request failed "
+                                 f"({events[failed[0]].text.decode('latin-1').strip()})")
+            if time.monotonic() > deadline:
+                raise BenchError(f"{tag}: the uploader did not end in time")
+            time.sleep(0.25)
+        run.wait_end(timeout=10)
+        code = run.host_result()
+    except BaseException:
+        run.kill()
+        raise
+    run.check_no_crash(tag)
+    if code != 0 or target.name not in run.deleted:
+        raise BenchError(f"{tag}: the host tool ended with {code} ({run.host_said()}) and the file "
+                         f"{'left' if target.name in run.deleted else 'stayed in'} temp")
+    service_s = check_sink_entry(service.last_sink(), size, sha256, tag)
+    p = upload_phases(run.events())
+    deleted = run.deleted[target.name]
+    if not p["success"] <= deleted + 0.002:
+        raise BenchError(f"{tag}: the file left temp before the answer was read: "
+                         f"the clocks disagree")
+    return RoadResult(
+        size=size, road=deleted - p["login"], login=p["login_retired"] - p["login"],
+        transfer=p["success"] - p["request"], body=p["connecting"] - p["request"],
+        connect=p["connected"] - p["connecting"], copy=p["sending"] - p["connected"],
+        send=p["sent"] - p["sending"], answer=p["success"] - p["sent"],
+        deleted_after=deleted - p["success"], service=service_s, peak_kib=run.peak_kib,
+        rss_before_kib=run.rss_at(p["request"]), rss_body_kib=run.rss_at(p["connecting"]),
+        rss_copy_kib=run.rss_at(p["sending"]))
+
+
+def curl_run(service: Service, source: Path, sha256: str) -> tuple[float, float]:
+    """curl's own total time for the form post, and the sink's duration of it."""
+    result = subprocess.run(
+        ["curl", "-sS", "--noproxy", "*", "-o", "-", "-w", "\n%{time_total} %{http_code}",
+         "-F", f"file=@{source}", service.sink_url],
+        capture_output=True, timeout=600)
+    lines = result.stdout.decode("latin-1").splitlines()
+    if result.returncode != 0 or len(lines) < 2 or lines[0] != "success":
+        raise BenchError(f"curl failed ({result.returncode}): {result.stdout[:200]!r} "
+                         f"{result.stderr[:200]!r}")
+    total = float(lines[-1].split()[0])
+    return total, check_sink_entry(service.last_sink(), source.stat().st_size, sha256, "curl")
+
+
+def sink_client_run(service: Service, data: bytes, sha256: str) -> tuple[float, float]:
+    """The sink alone: a multipart post of a body already in memory, sent over one socket
+    with sendall; from connecting to the whole answer."""
+    boundary = "bench-sink-boundary"
+    head = (f"--{boundary}\r\nContent-Disposition: form-data; name=\"file\"; "
+            f"filename=\"memory.bin\"\r\n\r\n").encode()
+    tail = f"\r\n--{boundary}--\r\n".encode()
+    request = (f"POST /sink HTTP/1.1\r\nHost: 127.0.0.1:{service.port}\r\n"
+               f"Content-Type: multipart/form-data; boundary={boundary}\r\n"
+               f"Content-Length: {len(head) + len(data) + len(tail)}\r\n"
+               f"Connection: close\r\n\r\n").encode()
+    start = now()
+    with socket.create_connection(("127.0.0.1", service.port)) as s:
+        s.sendall(request + head)
+        s.sendall(memoryview(data))
+        s.sendall(tail)
+        answer = b""
+        while True:
+            piece = s.recv(65536)
+            if not piece:
+                break
+            answer += piece
+    elapsed = now() - start
+    if not answer.endswith(b"success"):
+        raise BenchError(f"the sink answered {answer[-100:]!r} to the Python client")
+    return elapsed, check_sink_entry(service.last_sink(), len(data), sha256, "python client")
+
+
+def bare_loop_ms(source: Path) -> tuple[float, float]:
+    """BodyBench's bare loop of 1024-byte reads over the file, and its one ReadFile of it."""
+    lines = helper_json_lines("BodyBench.exe", "compare", wd.windows_path(source), 1,
+                              timeout=120 + source.stat().st_size / MiB)
+    if not all(line["ok"] for line in lines):
+        raise BenchError(f"BodyBench did not read the file: {lines}")
+    by_kind = {line["kind"]: line["ms"] for line in lines}
+    return by_kind["blocks"], by_kind["floor"]
+
+
+@dataclass
+class RoadSet:
+    """Every way a file of one size went in one run."""
+    size: int
+    rounds: int
+    source: Path
+    sha256: str
+    uploads: list[RoadResult]
+    curls: list[tuple[float, float]]     # (curl's time_total, the sink's time)
+    clients: list[tuple[float, float]]   # (the plain client's time, the sink's time)
+    loops: list[float]                   # the bare 1024-byte read loop, ms
+
+    @property
+    def curl_s(self) -> float:
+        return median([c[0] for c in self.curls])
+
+    @property
+    def loop_s(self) -> float:
+        return median(self.loops) / 1000
+
+
+def sizes(ctx: Context) -> tuple[int, ...]:
+    return QUICK_SIZES if ctx.quick else FULL_SIZES
+
+
+def measured(ctx: Context, size: int) -> RoadSet:
+    """The uploads of one size with their references beside them, in rotating order so a
+    drift of the shared machine favours none; measured once a run and kept (with the file,
+    which the memory case sends again)."""
+    key = ("road", size)
+    if key in ctx.shared:
+        return ctx.shared[key]
+    rounds = QUICK_ROUNDS if ctx.quick else FULL_ROUNDS
+    source = ctx.work / f"road-{size // MiB}MiB.bin"
+    sha = random_file(source, size)
+    data = source.read_bytes()
+    found = RoadSet(size, rounds, source, sha, [], [], [], [])
+    ways = 4
+    for round_ in range(rounds):
+        for turn in range(ways):
+            which = (round_ + turn) % ways
+            if which == 0:
+                found.curls.append(curl_run(ctx.service, source, sha))
+            elif which == 1:
+                found.clients.append(sink_client_run(ctx.service, data, sha))
+            elif which == 2:
+                found.loops.append(bare_loop_ms(source)[0])
+            else:
+                found.uploads.append(road_run(ctx.service, ctx.work, source, sha,
+                                              f"road-{size // MiB}-{round_}"))
+    ctx.shared[key] = found
+    return found
