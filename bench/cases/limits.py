@@ -181,7 +181,7 @@ def observe_failure(ctx: Context, size: int) -> dict:
             raise BenchError(f"{mib(size)}: neither uploaded nor failed in time")
         failed = events[failures[0]]
         seen["failure_lines"] = [events[i].text.decode("latin-1").strip() for i in failures[:2]]
-        cpu_at_failure = cpu_seconds(run.pid)
+        cpu_at_failure = wd.cpu_seconds(run.pid)
         # Right after the failure the attempt's body is freed: the layout any body and
         # Wine's copy of it have to fit in.
         seen["gaps"] = free_ranges(run.pid)
@@ -226,7 +226,7 @@ def watch_retry(run: UploaderRun, window: dict, failed, cpu_at_failure: float, t
             retired = events[r]
             seen["attempt_end_s"] = retired.t - failed.t
             seen["attempt_end_line"] = retired.text.decode("latin-1").strip()
-            seen["busy"] = (cpu_seconds(run.pid) - cpu_at_failure) / max(now() - failed.t, 1e-3)
+            seen["busy"] = (wd.cpu_seconds(run.pid) - cpu_at_failure) / max(now() - failed.t, 1e-3)
             seen["file_after_attempt"] = target.exists()
             # How long the window does not answer (SendMessage, 2 s limit a try).
             asked = now()
@@ -239,16 +239,6 @@ def watch_retry(run: UploaderRun, window: dict, failed, cpu_at_failure: float, t
                 seen["retry_after_s"] = events[k].t - retired.t
                 return
         time.sleep(0.2)
-
-
-def cpu_seconds(pid: int) -> float:
-    """User and system CPU time a process has used so far."""
-    try:
-        with open(f"/proc/{pid}/stat") as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-    except OSError:
-        return float("nan")
 
 
 def free_ranges(pid: int, count: int = 3) -> list[str]:
