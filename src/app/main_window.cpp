@@ -18,7 +18,9 @@ constexpr COLORREF OverallBarColour = 0x0000FF00;
 // The status label's width, and the place and width of the two bars beside it.
 constexpr int LabelWidth = 100;
 constexpr int BarWidth = 200;
-// WM_DESTROY's pause after the jobs' teardowns, before the quit message.
+// WM_DESTROY's pause after the jobs' teardowns, before the quit message: a job that a
+// teardown had to set aside (WinINet still held its request) gets a last second for its
+// closing notifications before the process, and WinINet with it, goes away.
 constexpr DWORD DestroyPause = 1000;
 
 } // namespace

@@ -20,8 +20,11 @@ constexpr int AdvanceFailed = -1;
 // A file that keeps failing is given up once FailureCount exceeds this: after the first
 // attempt and ten retries.
 constexpr int FailureLimit = 10;
-// The controller's pause before a failed file is tried again; the upload's teardown
-// pauses on its own before that.
+// The controller's pause before a failed file is tried again. With the upload teardown's
+// pauses (FailedUploadPause and twice UploadTeardownPause) a retry starts 2.6 s after a
+// failure, so a service that refuses or is briefly down is not met with a burst: eleven
+// attempts span about half a minute. The pauses block the UI thread; DDE and the window
+// wait meanwhile.
 constexpr DWORD RetryPause = 1000;
 
 int Advance(HWND window, bool start);

@@ -25,14 +25,19 @@ inline constexpr char ConnectFailed[] = "サーバに接続できませんでし
 // also goes to the debugger, since a teardown may close the box before anyone reads it.
 void ShowJobAlert(const char* text);
 
-// A job's wait for its request is sliced coarser than the client's own.
+// A job's wait for its request is sliced coarser than the client's own; each slice is a
+// moment at which the wait can end.
 constexpr DWORD RequestWaitSlice = 200;
-// How long a job's run waits for its handles' closing notifications: 20 x 300 ms.
+// After closing its handles a run waits for their closing notifications, WinINet's last
+// calls into the job, so that the job is not destroyed under a callback; but no longer
+// than 20 x 300 ms, should they never come (the teardown then sets the job aside).
 constexpr int DrainPolls = 20;
 constexpr DWORD DrainPollInterval = 300;
-// The longest wait for a request to complete, and for an upload's answer.
+// The service's time to complete a request, and to answer an upload; after it the
+// attempt counts as failed rather than leaving the user waiting for ever.
 constexpr DWORD RequestTimeout = 60000;
-// Both jobs read the service's answer in pieces of at most this many bytes.
+// Both jobs read the service's answer in pieces of at most this many bytes: an answer is
+// judged on its first bytes ("success", "fail" or a short token), never on a long page.
 constexpr std::size_t AnswerPieceSize = 128;
 
 class HttpJob : public AsyncHttpClient, public WorkerJob {

@@ -15,8 +15,9 @@ LoginJob* CurrentLoginJob = nullptr;
 
 namespace {
 
-// The login reads its answer a moment after the request completed, then in pieces a
-// second apart, for 10 s at most.
+// The login reads its answer a moment after the request completed, so that a short
+// token is usually in whole at the first read; then in pieces a second apart, for 10 s at
+// most, since a token that comes in pieces is judged only once 24 bytes are in.
 constexpr DWORD FirstReadPause = 500;
 constexpr DWORD ReadPause = 1000;
 constexpr DWORD LoginAnswerLimit = 10000;

@@ -40,5 +40,7 @@ int StartLogin(HWND mainWindow, HWND progressBar);
 // False when there was none.
 bool FinishLogin();
 
-// FinishLogin's pause between the stop request and the job's destruction.
+// FinishLogin's pause between the stop request and the job's destruction: time for the
+// login's thread to see the stop (its answer reads pause a second between pieces) before
+// the retirement waits for it.
 constexpr DWORD LoginTeardownPause = 1000;
