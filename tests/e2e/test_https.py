@@ -21,7 +21,7 @@ def test_the_road_over_https(authority, install, sources, tmp_path):
     with album_serving(tmp_path, authority.issue("localhost")) as album:
         assert album.login_url.startswith("https://localhost:")
         road.configure(install, album)
-        seen, _ = run(install, album, files, limit=60)
+        seen = run(install, album, files, limit=60).seen
         assert seen == []
         assert [e["endpoint"] for e in album.journal()] == ["login", "upload", "upload"]
         assert album.stored_files(road.ACCOUNT) == {f.name: f.read_bytes() for f in files}
@@ -50,7 +50,7 @@ def test_a_certificate_that_fails_the_check_ends_the_login(case, authority, inst
         road.configure(install, album)
         before = install.ini.read_bytes()
         files = road.make_files(sources, 1)
-        seen, _ = run(install, album, files, limit=60)
+        seen = run(install, album, files, limit=60).seen
         assert seen == [RECEIVE_ERROR, LOGIN_FAILED]
         # The uploader reached the service and turned away after the handshake.
         assert album.handshakes()

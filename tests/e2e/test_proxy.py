@@ -65,7 +65,7 @@ def proxy(tmp_path_factory):
 def test_the_road_through_a_proxy(proxy, album, install, sources):
     road.configure(install, album)
     files = road.make_files(sources, 2)
-    seen, _ = run(install, album, files, limit=60)
+    seen = run(install, album, files, limit=60).seen
     assert seen == []
     assert album.stored_files(road.ACCOUNT) == {f.name: f.read_bytes() for f in files}
     assert list(install.temp.iterdir()) == []
@@ -86,7 +86,7 @@ def test_https_through_a_proxy_ends_the_login_under_wine(proxy, install, sources
         road.configure(install, album)
         before = install.ini.read_bytes()
         files = road.make_files(sources, 1)
-        seen, _ = run(install, album, files, limit=60)
+        seen = run(install, album, files, limit=60).seen
         assert seen == [RECEIVE_ERROR, LOGIN_FAILED]
         assert proxy.requests()[-1] == f"CONNECT localhost:{album.port} HTTP/1.1"
         assert album.journal() == []
