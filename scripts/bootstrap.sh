@@ -27,6 +27,11 @@ packages=(
     python3 python3-werkzeug python3-pytest python3-cryptography curl tinyproxy-bin
     clang clang-format libclang-rt-14-dev libssl-dev
 )
+# Node.js runs ruff's WebAssembly build for the Python checks (scripts/check-python.sh);
+# machines that already have a node of their own keep it.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    packages+=(nodejs npm)
+fi
 
 need_update=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
