@@ -10,6 +10,7 @@ Run through bench/run.sh, which builds and provides Xvfb and a wineserver:
 Cases (bench/cases/): transfer, body, overhead, memory, startup, limits. Prints a table and
 the evidence behind it, and writes both as markdown.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -21,7 +22,7 @@ from pathlib import Path
 
 import harness
 from cases import NAMES, RUN_ORDER, TABLE_ORDER
-from harness import MiB, BenchError, Context, Report, Service, mib, wd
+from harness import BenchError, Context, MiB, Report, Service, mib, wd
 
 # Free disk the work folder needs: the large files and the installs' hard links to them.
 QUICK_DISK = 64 * MiB
@@ -40,19 +41,38 @@ def case_names(text: str | None) -> list[str]:
 
 def results_text(args, report: Report, info: list[str], clock: str) -> str:
     title = "Benchmark results" + (" (quick smoke run, no verdicts)" if args.quick else "")
-    command = " ".join(["bench/run.sh"] + (["--quick"] if args.quick else [])
-                       + ([f"--only {args.only}"] if args.only else []))
-    out = [f"# {title}", "", f"Written by `{command}`.", "",
-           "## Machine", "", *info, f"- {clock}", "",
-           "## Table", "", report.table(NAMES), "",
-           "Each case is judged against the design's floor: what the design itself costs, "
-           "measured in the same run, side by side with the uploader (rotating order) on the "
-           "same machine. The last column keeps the ratios to outside references (curl, one "
-           "ReadFile, a console program, the file's size) for information: the design cannot "
-           "reach them, since it builds the whole body in memory with 1024-byte reads before "
-           "it sends.", "",
-           "## Floors and goals", "", *[f"- {goal}" for goal in report.goals], "",
-           *report.details]
+    command = " ".join(
+        ["bench/run.sh"]
+        + (["--quick"] if args.quick else [])
+        + ([f"--only {args.only}"] if args.only else [])
+    )
+    out = [
+        f"# {title}",
+        "",
+        f"Written by `{command}`.",
+        "",
+        "## Machine",
+        "",
+        *info,
+        f"- {clock}",
+        "",
+        "## Table",
+        "",
+        report.table(NAMES),
+        "",
+        "Each case is judged against the design's floor: what the design itself costs, "
+        "measured in the same run, side by side with the uploader (rotating order) on the "
+        "same machine. The last column keeps the ratios to outside references (curl, one "
+        "ReadFile, a console program, the file's size) for information: the design cannot "
+        "reach them, since it builds the whole body in memory with 1024-byte reads before "
+        "it sends.",
+        "",
+        "## Floors and goals",
+        "",
+        *[f"- {goal}" for goal in report.goals],
+        "",
+        *report.details,
+    ]
     return "\n".join(out) + "\n"
 
 
@@ -103,16 +123,18 @@ def main() -> int:
             shutil.rmtree(work, ignore_errors=True)
     report.goals = [case.GOAL for case in TABLE_ORDER if case.NAME in only]
     elapsed = time.monotonic() - started
-    info.append(f"- load average at the end: {harness.load_average()}; the run took "
-                f"{elapsed:.0f} s")
+    info.append(
+        f"- load average at the end: {harness.load_average()}; the run took {elapsed:.0f} s"
+    )
     print()
     print(report.table(NAMES))
     print()
     print(info[-1])
 
     partial = args.quick or args.only
-    target = (build / "bench" / "RESULTS-partial.md" if partial
-              else harness.ROOT / "bench" / "RESULTS.md")
+    target = (
+        build / "bench" / "RESULTS-partial.md" if partial else harness.ROOT / "bench" / "RESULTS.md"
+    )
     target.parent.mkdir(parents=True, exist_ok=True)
     target.write_text(results_text(args, report, info, clock), encoding="utf-8")
     print(f"written: {target}")

@@ -1,6 +1,7 @@
 """What every benchmark case shares: the album service in a process of its own, test
 files, the uploader's debugger lines on this process's clock, one uploader run watched from
 outside (memory from /proc, its temp folder), the Windows helpers, and the report."""
+
 from __future__ import annotations
 
 import datetime
@@ -61,15 +62,28 @@ class BenchError(RuntimeError):
 
 # --- the album service, in a process of its own ----------------------------------------
 
+
 class Service:
     def __init__(self, work: Path):
         port_file = work / "service.port"
         self.log = open(work / "service.log", "wb")
         self.process = subprocess.Popen(
-            [sys.executable, str(ROOT / "service" / "album_service.py"), "--port", "0",
-             "--port-file", str(port_file), "--storage", str(work / "album"),
-             "--account", f"{ACCOUNT}:{PASSWORD}"],
-            stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            [
+                sys.executable,
+                str(ROOT / "service" / "album_service.py"),
+                "--port",
+                "0",
+                "--port-file",
+                str(port_file),
+                "--storage",
+                str(work / "album"),
+                "--account",
+                f"{ACCOUNT}:{PASSWORD}",
+            ],
+            stdout=self.log,
+            stderr=subprocess.STDOUT,
+            stdin=subprocess.DEVNULL,
+        )
         deadline = time.monotonic() + 30
         while not port_file.exists():
             if self.process.poll() is not None or time.monotonic() > deadline:
@@ -110,15 +124,19 @@ def check_sink_entry(entry: dict, size: int, sha256: str, who: str) -> float:
     that it received exactly the file."""
     files = entry.get("files") or []
     if entry.get("answer") != "success" or not files:
-        raise BenchError(f"{who}: the sink answered {entry.get('answer')!r} "
-                         f"({entry.get('reason')})")
+        raise BenchError(
+            f"{who}: the sink answered {entry.get('answer')!r} ({entry.get('reason')})"
+        )
     if files[0]["size"] != size or files[0]["sha256"] != sha256:
-        raise BenchError(f"{who}: the sink received {files[0]['size']} bytes, "
-                         f"sha256 {files[0]['sha256'][:12]}, not the file")
+        raise BenchError(
+            f"{who}: the sink received {files[0]['size']} bytes, "
+            f"sha256 {files[0]['sha256'][:12]}, not the file"
+        )
     return entry["finished"] - entry["started"]
 
 
 # --- files ---------------------------------------------------------------------------------
+
 
 def random_file(path: Path, size: int) -> str:
     digest = hashlib.sha256()
@@ -150,16 +168,17 @@ def zeros_sha256(size: int) -> str:
 
 # --- the uploader's debugger lines on this process's clock --------------------------------
 
+
 @dataclass
 class Event:
-    t: float      # seconds on the same clock as now()
+    t: float  # seconds on the same clock as now()
     tid: str
     text: bytes
 
 
 def tick_to_now(tick_ms: int, reference: float) -> float:
     """Wine's 32-bit millisecond tick as a now() value, unwrapped near reference."""
-    wrap = 2 ** 32
+    wrap = 2**32
     base = int(reference * 1000) - (int(reference * 1000) % wrap)
     candidates = [base + tick_ms - wrap, base + tick_ms, base + tick_ms + wrap]
     return min(candidates, key=lambda c: abs(c - reference * 1000)) / 1000.0
@@ -167,8 +186,11 @@ def tick_to_now(tick_ms: int, reference: float) -> float:
 
 def debug_events(stderr: bytes, reference: float) -> list[Event]:
     """The debugger lines of a run under TIMED_DEBUG, read by winedrive's one reader."""
-    return [Event(tick_to_now(line.tick_ms, reference), line.thread, line.text)
-            for line in wd.read_debug_lines(stderr) if line.tick_ms is not None]
+    return [
+        Event(tick_to_now(line.tick_ms, reference), line.thread, line.text)
+        for line in wd.read_debug_lines(stderr)
+        if line.tick_ms is not None
+    ]
 
 
 def first(events, start: int, test) -> int:
@@ -188,6 +210,7 @@ def is_retired(e: Event) -> bool:
 
 # --- one uploader run, watched from outside ---------------------------------------------
 
+
 class UploaderRun:
     """A hand-over as a host application makes it: VistoraHost starts the uploader with the
     count, pokes the names and executes "upload" (and with wait, waits for the uploader to
@@ -198,7 +221,7 @@ class UploaderRun:
     def __init__(self, install: wd.Install, files: list[Path], tag: str, count: int, wait: bool):
         self.install = install
         self.out_path = install.folder / f"{tag}.out"
-        self.samples: list[tuple[float, int, int]] = []   # (time, VmRSS kB, VmHWM kB)
+        self.samples: list[tuple[float, int, int]] = []  # (time, VmRSS kB, VmHWM kB)
         self.deleted: dict[str, float] = {}
         self._watched = {p.name: p for p in files}
         self._stop = threading.Event()
@@ -208,13 +231,19 @@ class UploaderRun:
         args += [wd.windows_path(f) for f in files]
         with open(self.out_path, "wb") as out:
             self.started = now()
-            self.host = wd.start_windows(wd.BIN / "VistoraHost.exe", *args,
-                                         env_extra={"WINEDEBUG": TIMED_DEBUG},
-                                         cwd=str(install.folder), stdout=out)
+            self.host = wd.start_windows(
+                wd.BIN / "VistoraHost.exe",
+                *args,
+                env_extra={"WINEDEBUG": TIMED_DEBUG},
+                cwd=str(install.folder),
+                stdout=out,
+            )
         self.err_path: Path = self.host.stderr_path
         self.pid = self._find_pid()
-        self._threads = [threading.Thread(target=self._sample_memory, daemon=True),
-                         threading.Thread(target=self._watch_temp, daemon=True)]
+        self._threads = [
+            threading.Thread(target=self._sample_memory, daemon=True),
+            threading.Thread(target=self._watch_temp, daemon=True),
+        ]
         for thread in self._threads:
             thread.start()
 
@@ -238,8 +267,10 @@ class UploaderRun:
             if self.host.poll() is not None:
                 deadline = min(deadline, time.monotonic() + 5)
             time.sleep(0.01)
-        raise BenchError(f"no process of {self.install.exe} found; the host said: "
-                         f"{self.out_path.read_bytes()[-300:]!r}")
+        raise BenchError(
+            f"no process of {self.install.exe} found; the host said: "
+            f"{self.out_path.read_bytes()[-300:]!r}"
+        )
 
     def alive(self) -> bool:
         try:
@@ -256,7 +287,7 @@ class UploaderRun:
             except OSError:
                 return
             if "VmHWM:" not in status or "VmRSS:" not in status:
-                return   # exiting: its memory is gone already
+                return  # exiting: its memory is gone already
             rss = int(status.split("VmRSS:")[1].split()[0])
             hwm = int(status.split("VmHWM:")[1].split()[0])
             self.samples.append((now(), rss, hwm))
@@ -317,29 +348,35 @@ class UploaderRun:
 
     def check_no_crash(self, who: str) -> None:
         if self.crash_signs():
-            raise BenchError(f"{who}: Wine reported a crash ({self.crash_signs()}); "
-                             f"see {self.err_path}")
+            raise BenchError(
+                f"{who}: Wine reported a crash ({self.crash_signs()}); see {self.err_path}"
+            )
 
 
 def new_install(folder: Path, service: Service) -> wd.Install:
     shutil.rmtree(folder, ignore_errors=True)
     install = wd.Install(folder)
-    install.write_ini(LoginUrl=service.login_url, UploadUrl=service.sink_url,
-                      LoginName=ACCOUNT, Password=PASSWORD)
+    install.write_ini(
+        LoginUrl=service.login_url, UploadUrl=service.sink_url, LoginName=ACCOUNT, Password=PASSWORD
+    )
     return install
 
 
 # --- the Windows helpers -----------------------------------------------------------------
 
-def run_helper(exe: str, *args, timeout: float,
-               debug: str = BENCH_DEBUG) -> subprocess.CompletedProcess:
+
+def run_helper(
+    exe: str, *args, timeout: float, debug: str = BENCH_DEBUG
+) -> subprocess.CompletedProcess:
     """One run of a helper (which may start the uploader: its stderr comes along), checked
     for its exit code and for crash marks."""
     result = wd.run_windows(wd.BIN / exe, *args, timeout=timeout, env_extra={"WINEDEBUG": debug})
     if result.returncode != 0:
-        raise BenchError(f"{exe} failed ({result.returncode}): "
-                         f"{result.stdout.decode('ascii', 'replace')[-500:]} "
-                         f"{result.stderr.decode('latin-1')[-500:]}")
+        raise BenchError(
+            f"{exe} failed ({result.returncode}): "
+            f"{result.stdout.decode('ascii', 'replace')[-500:]} "
+            f"{result.stderr.decode('latin-1')[-500:]}"
+        )
     marks = wd.crash_marks(result.stderr)
     if marks:
         raise BenchError(f"{exe}: Wine reported a crash ({marks})")
@@ -361,15 +398,20 @@ def clock_check() -> str:
         after = now()
         tick = tick_to_now(int(result.stdout.split()[0]), before)
         if not before - 0.002 <= tick <= after + 0.002:
-            raise BenchError(f"Wine's tick count ({tick:.3f}) is not on CLOCK_MONOTONIC_RAW "
-                             f"({before:.3f}..{after:.3f}); the timelines would be wrong")
+            raise BenchError(
+                f"Wine's tick count ({tick:.3f}) is not on CLOCK_MONOTONIC_RAW "
+                f"({before:.3f}..{after:.3f}); the timelines would be wrong"
+            )
         if best is None or after - before < best:
             best = after - before
-    return (f"Wine's GetTickCount fell inside CLOCK_MONOTONIC_RAW brackets 5 of 5 times "
-            f"(tightest {best * 1000:.0f} ms)")
+    return (
+        f"Wine's GetTickCount fell inside CLOCK_MONOTONIC_RAW brackets 5 of 5 times "
+        f"(tightest {best * 1000:.0f} ms)"
+    )
 
 
 # --- the report -------------------------------------------------------------------------
+
 
 @dataclass
 class Row:
@@ -378,7 +420,7 @@ class Row:
     floor: str
     goal: str
     verdict: str
-    beside: str   # ratios to the outside references, for information
+    beside: str  # ratios to the outside references, for information
 
 
 @dataclass
@@ -398,13 +440,23 @@ class Report:
         self.details.append(text)
 
     def table(self, order: list[str]) -> str:
-        head = ["case", "uploader", "the design's floor (this run)", "goal", "result",
-                "beside it (information)"]
-        rows = sorted(self.rows, key=lambda r: next(i for i, name in enumerate(order)
-                                                    if r.case.startswith(name)))
+        head = [
+            "case",
+            "uploader",
+            "the design's floor (this run)",
+            "goal",
+            "result",
+            "beside it (information)",
+        ]
+        rows = sorted(
+            self.rows,
+            key=lambda r: next(i for i, name in enumerate(order) if r.case.startswith(name)),
+        )
         lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
-        lines += [f"| {r.case} | {r.uploader} | {r.floor} | {r.goal} | {r.verdict} | {r.beside} |"
-                  for r in rows]
+        lines += [
+            f"| {r.case} | {r.uploader} | {r.floor} | {r.goal} | {r.verdict} | {r.beside} |"
+            for r in rows
+        ]
         return "\n".join(lines)
 
 
@@ -412,6 +464,7 @@ class Report:
 class Context:
     """What a case gets: the report, the service, a work folder, the run's size, and a
     place for measurements that two cases share (the transfer and memory uploads)."""
+
     report: Report
     service: Service
     work: Path
@@ -439,7 +492,7 @@ def machine() -> list[str]:
     dirty = text(["git", "-C", str(ROOT), "status", "--porcelain", "--", "src"])
     curl = text(["curl", "--version"]).splitlines()[0].split()[1]
     return [
-        f"- date: {datetime.datetime.now(datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC')}",
+        f"- date: {datetime.datetime.now(datetime.UTC).strftime('%Y-%m-%d %H:%M UTC')}",
         f"- CPU: {proc_field('/proc/cpuinfo', 'model name')}, {os.cpu_count()} cores "
         f"(`nproc`: {text(['nproc'])})",
         f"- memory: {proc_field('/proc/meminfo', 'MemTotal')}",

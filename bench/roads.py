@@ -2,6 +2,7 @@
 from its debugger lines, and the references that go beside it in rotation: curl -F, a
 plain client sending a body already in memory, and the bare loop of 1024-byte reads. The
 transfer and memory cases read the same uploads, measured once per size."""
+
 from __future__ import annotations
 
 import os
@@ -12,14 +13,35 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
-from harness import (IDM_EXIT, MiB, BenchError, Context, Event, Service, UploaderRun,
-                     check_sink_entry, first, helper_json_lines, is_retired, is_status, median,
-                     new_install, now, random_file, wd)
+from harness import (
+    IDM_EXIT,
+    BenchError,
+    Context,
+    Event,
+    MiB,
+    Service,
+    UploaderRun,
+    check_sink_entry,
+    first,
+    helper_json_lines,
+    is_retired,
+    is_status,
+    median,
+    new_install,
+    now,
+    random_file,
+    wd,
+)
 
 # Debugger lines of an upload request that failed: the send (WinINet's completion with an
 # error, or nothing sent), the client's own reports, no HTTP status for the answer.
-FAILURE_MARKS = (b"SendRequest:", b"\tResult 0 ", b"REQUEST_SENT: 0\n", b"HTTP status 0\n",
-                 b"ReadResponse:")
+FAILURE_MARKS = (
+    b"SendRequest:",
+    b"\tResult 0 ",
+    b"REQUEST_SENT: 0\n",
+    b"HTTP status 0\n",
+    b"ReadResponse:",
+)
 SUCCESS_LINE = b"success\r\n"
 # The sizes of the large uploads, and rounds of each (every way once a round).
 FULL_SIZES = (64 * MiB, 256 * MiB)
@@ -31,20 +53,20 @@ QUICK_ROUNDS = 1
 @dataclass
 class RoadResult:
     size: int
-    road: float           # "upload" executed (login starts) -> file deleted (outside)
-    login: float          # login starts -> login job retired
-    transfer: float       # request handle created -> "success" read
-    body: float           # request handle created -> CONNECTING (the body is built between)
-    connect: float        # CONNECTING -> CONNECTED
-    copy: float           # CONNECTED -> SENDING_REQUEST (Wine builds its send buffer)
-    send: float           # SENDING_REQUEST -> REQUEST_SENT
-    answer: float         # REQUEST_SENT -> "success" read
+    road: float  # "upload" executed (login starts) -> file deleted (outside)
+    login: float  # login starts -> login job retired
+    transfer: float  # request handle created -> "success" read
+    body: float  # request handle created -> CONNECTING (the body is built between)
+    connect: float  # CONNECTING -> CONNECTED
+    copy: float  # CONNECTED -> SENDING_REQUEST (Wine builds its send buffer)
+    send: float  # SENDING_REQUEST -> REQUEST_SENT
+    answer: float  # REQUEST_SENT -> "success" read
     deleted_after: float  # "success" read -> file gone (outside)
-    service: float        # the sink's own duration of the request
+    service: float  # the sink's own duration of the request
     peak_kib: int
-    rss_before_kib: int   # at the request handle, before the body
-    rss_body_kib: int     # at CONNECTING: the body built
-    rss_copy_kib: int     # at SENDING_REQUEST: Wine's copy made
+    rss_before_kib: int  # at the request handle, before the body
+    rss_body_kib: int  # at CONNECTING: the body built
+    rss_copy_kib: int  # at SENDING_REQUEST: Wine's copy made
 
 
 def request_marks(events: list[Event], done: int) -> dict:
@@ -103,8 +125,10 @@ def road_run(service: Service, work: Path, source: Path, sha256: str, tag: str) 
                     wd.post(window["hwnd"], wd.WM_COMMAND, IDM_EXIT)
                 run.wait_end(timeout=90)
                 run.check_no_crash(tag)
-                raise BenchError(f"{tag}: the request failed "
-                                 f"({events[failed[0]].text.decode('latin-1').strip()})")
+                raise BenchError(
+                    f"{tag}: the request failed "
+                    f"({events[failed[0]].text.decode('latin-1').strip()})"
+                )
             if time.monotonic() > deadline:
                 raise BenchError(f"{tag}: the uploader did not end in time")
             time.sleep(0.25)
@@ -115,34 +139,60 @@ def road_run(service: Service, work: Path, source: Path, sha256: str, tag: str) 
         raise
     run.check_no_crash(tag)
     if code != 0 or target.name not in run.deleted:
-        raise BenchError(f"{tag}: the host tool ended with {code} ({run.host_said()}) and the file "
-                         f"{'left' if target.name in run.deleted else 'stayed in'} temp")
+        raise BenchError(
+            f"{tag}: the host tool ended with {code} ({run.host_said()}) and the file "
+            f"{'left' if target.name in run.deleted else 'stayed in'} temp"
+        )
     service_s = check_sink_entry(service.last_sink(), size, sha256, tag)
     p = upload_phases(run.events())
     deleted = run.deleted[target.name]
     if not p["success"] <= deleted + 0.002:
-        raise BenchError(f"{tag}: the file left temp before the answer was read: "
-                         f"the clocks disagree")
+        raise BenchError(
+            f"{tag}: the file left temp before the answer was read: the clocks disagree"
+        )
     return RoadResult(
-        size=size, road=deleted - p["login"], login=p["login_retired"] - p["login"],
-        transfer=p["success"] - p["request"], body=p["connecting"] - p["request"],
-        connect=p["connected"] - p["connecting"], copy=p["sending"] - p["connected"],
-        send=p["sent"] - p["sending"], answer=p["success"] - p["sent"],
-        deleted_after=deleted - p["success"], service=service_s, peak_kib=run.peak_kib,
-        rss_before_kib=run.rss_at(p["request"]), rss_body_kib=run.rss_at(p["connecting"]),
-        rss_copy_kib=run.rss_at(p["sending"]))
+        size=size,
+        road=deleted - p["login"],
+        login=p["login_retired"] - p["login"],
+        transfer=p["success"] - p["request"],
+        body=p["connecting"] - p["request"],
+        connect=p["connected"] - p["connecting"],
+        copy=p["sending"] - p["connected"],
+        send=p["sent"] - p["sending"],
+        answer=p["success"] - p["sent"],
+        deleted_after=deleted - p["success"],
+        service=service_s,
+        peak_kib=run.peak_kib,
+        rss_before_kib=run.rss_at(p["request"]),
+        rss_body_kib=run.rss_at(p["connecting"]),
+        rss_copy_kib=run.rss_at(p["sending"]),
+    )
 
 
 def curl_run(service: Service, source: Path, sha256: str) -> tuple[float, float]:
     """curl's own total time for the form post, and the sink's duration of it."""
     result = subprocess.run(
-        ["curl", "-sS", "--noproxy", "*", "-o", "-", "-w", "\n%{time_total} %{http_code}",
-         "-F", f"file=@{source}", service.sink_url],
-        capture_output=True, timeout=600)
+        [
+            "curl",
+            "-sS",
+            "--noproxy",
+            "*",
+            "-o",
+            "-",
+            "-w",
+            "\n%{time_total} %{http_code}",
+            "-F",
+            f"file=@{source}",
+            service.sink_url,
+        ],
+        capture_output=True,
+        timeout=600,
+    )
     lines = result.stdout.decode("latin-1").splitlines()
     if result.returncode != 0 or len(lines) < 2 or lines[0] != "success":
-        raise BenchError(f"curl failed ({result.returncode}): {result.stdout[:200]!r} "
-                         f"{result.stderr[:200]!r}")
+        raise BenchError(
+            f"curl failed ({result.returncode}): {result.stdout[:200]!r} {result.stderr[:200]!r}"
+        )
     total = float(lines[-1].split()[0])
     return total, check_sink_entry(service.last_sink(), source.stat().st_size, sha256, "curl")
 
@@ -151,13 +201,17 @@ def sink_client_run(service: Service, data: bytes, sha256: str) -> tuple[float, 
     """The sink alone: a multipart post of a body already in memory, sent over one socket
     with sendall; from connecting to the whole answer."""
     boundary = "bench-sink-boundary"
-    head = (f"--{boundary}\r\nContent-Disposition: form-data; name=\"file\"; "
-            f"filename=\"memory.bin\"\r\n\r\n").encode()
+    head = (
+        f'--{boundary}\r\nContent-Disposition: form-data; name="file"; '
+        f'filename="memory.bin"\r\n\r\n'
+    ).encode()
     tail = f"\r\n--{boundary}--\r\n".encode()
-    request = (f"POST /sink HTTP/1.1\r\nHost: 127.0.0.1:{service.port}\r\n"
-               f"Content-Type: multipart/form-data; boundary={boundary}\r\n"
-               f"Content-Length: {len(head) + len(data) + len(tail)}\r\n"
-               f"Connection: close\r\n\r\n").encode()
+    request = (
+        f"POST /sink HTTP/1.1\r\nHost: 127.0.0.1:{service.port}\r\n"
+        f"Content-Type: multipart/form-data; boundary={boundary}\r\n"
+        f"Content-Length: {len(head) + len(data) + len(tail)}\r\n"
+        f"Connection: close\r\n\r\n"
+    ).encode()
     start = now()
     with socket.create_connection(("127.0.0.1", service.port)) as s:
         s.sendall(request + head)
@@ -177,8 +231,13 @@ def sink_client_run(service: Service, data: bytes, sha256: str) -> tuple[float, 
 
 def bare_loop_ms(source: Path) -> tuple[float, float]:
     """BodyBench's bare loop of 1024-byte reads over the file, and its one ReadFile of it."""
-    lines = helper_json_lines("BodyBench.exe", "compare", wd.windows_path(source), 1,
-                              timeout=120 + source.stat().st_size / MiB)
+    lines = helper_json_lines(
+        "BodyBench.exe",
+        "compare",
+        wd.windows_path(source),
+        1,
+        timeout=120 + source.stat().st_size / MiB,
+    )
     if not all(line["ok"] for line in lines):
         raise BenchError(f"BodyBench did not read the file: {lines}")
     by_kind = {line["kind"]: line["ms"] for line in lines}
@@ -188,14 +247,15 @@ def bare_loop_ms(source: Path) -> tuple[float, float]:
 @dataclass
 class RoadSet:
     """Every way a file of one size went in one run."""
+
     size: int
     rounds: int
     source: Path
     sha256: str
     uploads: list[RoadResult]
-    curls: list[tuple[float, float]]     # (curl's time_total, the sink's time)
-    clients: list[tuple[float, float]]   # (the plain client's time, the sink's time)
-    loops: list[float]                   # the bare 1024-byte read loop, ms
+    curls: list[tuple[float, float]]  # (curl's time_total, the sink's time)
+    clients: list[tuple[float, float]]  # (the plain client's time, the sink's time)
+    loops: list[float]  # the bare 1024-byte read loop, ms
 
     @property
     def curl_s(self) -> float:
@@ -233,7 +293,8 @@ def measured(ctx: Context, size: int) -> RoadSet:
             elif which == 2:
                 found.loops.append(bare_loop_ms(source)[0])
             else:
-                found.uploads.append(road_run(ctx.service, ctx.work, source, sha,
-                                              f"road-{size // MiB}-{round_}"))
+                found.uploads.append(
+                    road_run(ctx.service, ctx.work, source, sha, f"road-{size // MiB}-{round_}")
+                )
     ctx.shared[key] = found
     return found

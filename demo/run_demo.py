@@ -12,6 +12,7 @@ and at the service, and whether it left the temp folder.
 Exit code 0 only when every file arrived byte-identical and was deleted locally.
 Run through scripts/demo.sh, which builds and provides Wine and Xvfb.
 """
+
 import hashlib
 import shutil
 import subprocess
@@ -40,8 +41,21 @@ def make_pictures(folder: Path) -> None:
     makers = []
     for index, (name, pattern) in enumerate(PICTURES):
         size = f"{1200 + 200 * index}x{900 + 150 * index}"
-        makers.append(subprocess.Popen(["convert", "-seed", str(index + 1), "-size", size,
-                                        pattern, "-quality", "92", str(folder / name)]))
+        makers.append(
+            subprocess.Popen(
+                [
+                    "convert",
+                    "-seed",
+                    str(index + 1),
+                    "-size",
+                    size,
+                    pattern,
+                    "-quality",
+                    "92",
+                    str(folder / name),
+                ]
+            )
+        )
     for maker in makers:
         if maker.wait() != 0:
             raise RuntimeError(f"convert failed: {maker.args}")
@@ -70,9 +84,17 @@ def wait_and_shoot(target: Path, done: threading.Event) -> list:
                 states = wd.row_states(lists[0]["hwnd"])
                 if "完了" in states and ("待機" in states or "アップ中" in states):
                     left, top, right, bottom = window["rect"]
-                    subprocess.run(["import", "-window", "root", "-crop",
-                                    f"{right - left}x{bottom - top}+{left}+{top}", str(target)],
-                                   check=True)
+                    subprocess.run(
+                        [
+                            "import",
+                            "-window",
+                            "root",
+                            "-crop",
+                            f"{right - left}x{bottom - top}+{left}+{top}",
+                            str(target),
+                        ],
+                        check=True,
+                    )
                     # The program moves on while the rows are read and the picture is
                     # taken: what the picture shows lies between these two readings.
                     taken.append(states)
@@ -92,8 +114,9 @@ def main() -> int:
     authority_file, _ = authority.write(work / "tls", "demo-ca")
     server = authority.issue("localhost")
     wd.trust_root(authority_file)
-    print(f"demo certificate authority, trusted in the Wine prefix for this run: "
-          f"{authority.subject}")
+    print(
+        f"demo certificate authority, trusted in the Wine prefix for this run: {authority.subject}"
+    )
     try:
         return upload_over_https(work, screenshot, server)
     finally:
@@ -101,11 +124,19 @@ def main() -> int:
 
 
 def upload_over_https(work: Path, screenshot: Path, server: Credentials) -> int:
-    with AlbumService(accounts={ACCOUNT: PASSWORD}, storage=work / "album", port=0,
-                      ssl_context=server.write(work / "tls", "server")) as service:
+    with AlbumService(
+        accounts={ACCOUNT: PASSWORD},
+        storage=work / "album",
+        port=0,
+        ssl_context=server.write(work / "tls", "server"),
+    ) as service:
         install = wd.Install(work / "app")
-        install.write_ini(LoginUrl=service.login_url, UploadUrl=service.upload_url,
-                          LoginName=ACCOUNT, Password=PASSWORD)
+        install.write_ini(
+            LoginUrl=service.login_url,
+            UploadUrl=service.upload_url,
+            LoginName=ACCOUNT,
+            Password=PASSWORD,
+        )
         make_pictures(install.temp)
         originals = {name: (install.temp / name).read_bytes() for name, _ in PICTURES}
         print(f"album service: {service.base_url}, account {ACCOUNT}")
@@ -113,13 +144,21 @@ def upload_over_https(work: Path, screenshot: Path, server: Credentials) -> int:
 
         done = threading.Event()
         shots = []
-        shooter = threading.Thread(target=lambda: shots.extend(shoot_mid_run(install, screenshot, done)))
+        shooter = threading.Thread(
+            target=lambda: shots.extend(shoot_mid_run(install, screenshot, done))
+        )
         started = time.monotonic()
         shooter.start()
-        result = wd.host_handover("--exe", wd.windows_path(install.exe),
-                                  "--count", len(PICTURES), "--wait", 300,
-                                  *[wd.windows_path(install.temp / name) for name, _ in PICTURES],
-                                  timeout=400)
+        result = wd.host_handover(
+            "--exe",
+            wd.windows_path(install.exe),
+            "--count",
+            len(PICTURES),
+            "--wait",
+            300,
+            *[wd.windows_path(install.temp / name) for name, _ in PICTURES],
+            timeout=400,
+        )
         elapsed = time.monotonic() - started
         done.set()
         shooter.join()
@@ -138,18 +177,24 @@ def upload_over_https(work: Path, screenshot: Path, server: Credentials) -> int:
             gone = not (install.temp / name).exists()
             same = remote == local
             ok = ok and same and gone
-            print(f"{name:<14}{len(local):>10}  {sha256(local)[:16]}  "
-                  f"{sha256(remote)[:16] if remote is not None else '(missing)':<20}"
-                  f"{'yes' if gone else 'NO'}{'' if same else '  MISMATCH'}")
+            print(
+                f"{name:<14}{len(local):>10}  {sha256(local)[:16]}  "
+                f"{sha256(remote)[:16] if remote is not None else '(missing)':<20}"
+                f"{'yes' if gone else 'NO'}{'' if same else '  MISMATCH'}"
+            )
         print()
         print(f"logins: {len(logins)}, total time: {elapsed:.1f} s")
-        print(f"over HTTPS, the service's certificate: {server.subject}, "
-              f"issued by {server.certificate.issuer.rfc4514_string()}")
+        print(
+            f"over HTTPS, the service's certificate: {server.subject}, "
+            f"issued by {server.certificate.issuer.rfc4514_string()}"
+        )
         settings = install.ini.read_bytes().decode("cp932").splitlines()
         print(f"settings saved: {len(settings)} lines")
     if shots:
-        print(f"screenshot (mid-run; rows read before it {' '.join(shots[0])}, after it "
-              f"{' '.join(shots[1])}): {screenshot}")
+        print(
+            f"screenshot (mid-run; rows read before it {' '.join(shots[0])}, after it "
+            f"{' '.join(shots[1])}): {screenshot}"
+        )
     else:
         print("screenshot: the run ended before one could be taken")
     print("demo:", "every file arrived byte-identical and left the temp folder" if ok else "FAILED")

@@ -9,6 +9,7 @@ Notepad and the uploader on a Japanese Windows read them), and for host develope
 protocol description and the hand-over example. Entries carry one fixed time, so the
 same inputs give the same archive.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -70,12 +71,22 @@ def main() -> int:
         temp = zipfile.ZipInfo("temp/", FIXED_TIME)
         temp.external_attr = (0o40755 << 16) | 0x10
         archive.writestr(temp, b"")
-        add(archive, "Vistora.ini.sample",
-            text_for_windows(dist / "Vistora.ini.sample", substitutions, "cp932"))
-        add(archive, "README-ja.txt", text_for_windows(dist / "README-ja.txt", substitutions, "cp932"))
+        add(
+            archive,
+            "Vistora.ini.sample",
+            text_for_windows(dist / "Vistora.ini.sample", substitutions, "cp932"),
+        )
+        add(
+            archive,
+            "README-ja.txt",
+            text_for_windows(dist / "README-ja.txt", substitutions, "cp932"),
+        )
         add(archive, "VistoraHost.exe", program(args.bin / "VistoraHost.exe", args.strip))
-        add(archive, "HOST-PROTOCOL.md",
-            text_for_windows(dist / "HOST-PROTOCOL.md", substitutions, "utf-8"))
+        add(
+            archive,
+            "HOST-PROTOCOL.md",
+            text_for_windows(dist / "HOST-PROTOCOL.md", substitutions, "utf-8"),
+        )
         add(archive, "handover.c", text_for_windows(ROOT / "examples" / "handover.c", {}, "utf-8"))
     partial.replace(target)
     digest = hashlib.sha256(target.read_bytes()).hexdigest()

@@ -4,12 +4,13 @@ holding a 16x16 and a 32x32 image, 32 bits per pixel.
 
     make_icon.py src/resources/uploader.ico
 """
+
 import struct
 import sys
 
-FRAME = (0x2E, 0x6F, 0xB7, 0xFF)   # blue, RGBA
+FRAME = (0x2E, 0x6F, 0xB7, 0xFF)  # blue, RGBA
 INNER = (0xF4, 0xF7, 0xFB, 0xFF)
-ARROW = (0xE8, 0x6A, 0x17, 0xFF)   # orange
+ARROW = (0xE8, 0x6A, 0x17, 0xFF)  # orange
 CLEAR = (0, 0, 0, 0)
 
 
@@ -45,7 +46,7 @@ def main() -> int:
     images = [image(s) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)
-    for s, data in zip(sizes, images):
+    for s, data in zip(sizes, images, strict=False):
         out += struct.pack("<BBBBHHII", s, s, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
     out += b"".join(images)

@@ -5,6 +5,7 @@ windres reads escapes before it decodes the code page, so a Shift-JIS character 
 trail byte is 0x5C (a backslash, as in ソ or 表) would start an escape sequence and could
 swallow the closing quote. Such trail bytes are written as the escape \\\\ instead.
 """
+
 import sys
 
 

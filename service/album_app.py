@@ -4,9 +4,9 @@ endpoints, the fault script and the control endpoints."""
 import json
 import logging
 import time
+from collections.abc import Callable
 from dataclasses import dataclass
 from http import HTTPStatus
-from typing import Callable, Dict, Optional
 
 from album_faults import Fault, FaultScript
 from album_state import Accounts, Journal, Sessions, Storage, client_bytes
@@ -62,7 +62,7 @@ class Incoming:
         )
 
     @property
-    def query(self) -> Dict[str, str]:
+    def query(self) -> dict[str, str]:
         return split_raw_query(self.raw_query)
 
     def journal_entry(self, endpoint: str) -> dict:
@@ -90,7 +90,7 @@ class Incoming:
 class Outcome:
     status: int
     answer: bytes
-    reason: Optional[str] = None
+    reason: str | None = None
 
     @classmethod
     def fail(cls, reason: str, status: int = 200) -> "Outcome":
@@ -122,7 +122,7 @@ class AlbumApp:
         self.storage = storage
         self.journal = journal
         self.faults = faults
-        self._handlers: Dict[str, Callable[[Incoming, dict, bool], Outcome]] = {
+        self._handlers: dict[str, Callable[[Incoming, dict, bool], Outcome]] = {
             "login": self._login,
             "upload": self._upload,
             "sink": self._sink,
@@ -178,7 +178,7 @@ class AlbumApp:
         self.journal.finish(entry, body_length=reader.size, body_sha256=reader.sha256)
         raise AbandonConnection(reset=True)
 
-    def _apply(self, fault: Optional[Fault], outcome: Outcome, act: bool, entry: dict):
+    def _apply(self, fault: Fault | None, outcome: Outcome, act: bool, entry: dict):
         self.journal.update(entry, reason=outcome.reason)
         if fault is None:
             return outcome.status, outcome.answer, None
@@ -233,7 +233,7 @@ class AlbumApp:
         token = self.sessions.create(email) if act else ""
         return Outcome(200, token.encode("ascii"))
 
-    def _authorize(self, query: Dict[str, str]):
+    def _authorize(self, query: dict[str, str]):
         """(e-mail, None) when the query names a live session of its userId."""
         email = self.sessions.user_of(query.get("sessionId"))
         if email is None:
@@ -281,7 +281,7 @@ class AlbumApp:
     def _other(self, request: Incoming, entry: dict, act: bool) -> Outcome:
         return Outcome.fail("no such endpoint", status=404)
 
-    def _record_form(self, entry, form: MultipartForm, stored: Optional[ReceivedFile], stored_as):
+    def _record_form(self, entry, form: MultipartForm, stored: ReceivedFile | None, stored_as):
         files = []
         for received in form.files:
             description = {

@@ -9,8 +9,8 @@ requests not already taken by an earlier rule.
 import dataclasses
 import random
 import threading
+from collections.abc import Iterable
 from dataclasses import dataclass
-from typing import Iterable, List, Optional, Tuple, Union
 
 ENDPOINTS = ("login", "upload", "sink", "other")
 ANY_ENDPOINT = "*"
@@ -40,19 +40,19 @@ class Fault:
     """
 
     endpoint: str = ANY_ENDPOINT
-    times: Optional[int] = None
+    times: int | None = None
     skip: int = 0
-    rate: Optional[float] = None
-    seed: Optional[int] = None
+    rate: float | None = None
+    seed: int | None = None
     delay: float = 0.0
-    body: Union[bytes, str, None] = None
+    body: bytes | str | None = None
     process: bool = False
-    status: Optional[int] = None
+    status: int | None = None
     drop: bool = False
     drop_during_body: bool = False
-    drip: Optional[float] = None
+    drip: float | None = None
     hold_body: float = 0.0
-    name: Optional[str] = None
+    name: str | None = None
 
     def __post_init__(self):
         if isinstance(self.body, str):
@@ -93,10 +93,7 @@ class Fault:
     @property
     def replaces_answer(self) -> bool:
         return (
-            self.body is not None
-            or self.status is not None
-            or self.drop
-            or self.drop_during_body
+            self.body is not None or self.status is not None or self.drop or self.drop_during_body
         )
 
     def describe(self) -> str:
@@ -133,7 +130,7 @@ def _describe_body(body: bytes) -> str:
     return f"body of {len(body)} bytes"
 
 
-def as_fault(value: Union[Fault, dict]) -> Fault:
+def as_fault(value: Fault | dict) -> Fault:
     return value if isinstance(value, Fault) else Fault.from_dict(value)
 
 
@@ -162,17 +159,17 @@ class _Rule:
 class FaultScript:
     """The service's current rules; safe to change while requests run."""
 
-    def __init__(self, faults: Iterable[Union[Fault, dict]] = ()):
+    def __init__(self, faults: Iterable[Fault | dict] = ()):
         self._lock = threading.Lock()
-        self._rules: List[_Rule] = []
+        self._rules: list[_Rule] = []
         self.replace(faults)
 
-    def replace(self, faults: Iterable[Union[Fault, dict]]) -> None:
+    def replace(self, faults: Iterable[Fault | dict]) -> None:
         rules = [_Rule(as_fault(f)) for f in faults]
         with self._lock:
             self._rules = rules
 
-    def add(self, fault: Union[Fault, dict]) -> None:
+    def add(self, fault: Fault | dict) -> None:
         rule = _Rule(as_fault(fault))
         with self._lock:
             self._rules.append(rule)
@@ -180,11 +177,11 @@ class FaultScript:
     def clear(self) -> None:
         self.replace(())
 
-    def faults(self) -> List[Fault]:
+    def faults(self) -> list[Fault]:
         with self._lock:
             return [rule.fault for rule in self._rules]
 
-    def pick(self, endpoint: str) -> Optional[Tuple[int, Fault]]:
+    def pick(self, endpoint: str) -> tuple[int, Fault] | None:
         with self._lock:
             for index, rule in enumerate(self._rules):
                 if rule.takes(endpoint):

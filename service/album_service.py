@@ -21,8 +21,8 @@ import signal
 import ssl
 import sys
 import threading
+from collections.abc import Iterable, Mapping
 from pathlib import Path
-from typing import Dict, Iterable, List, Mapping, Optional, Tuple, Union
 
 from werkzeug.serving import load_ssl_context, make_server
 
@@ -36,19 +36,27 @@ __all__ = ["AlbumService", "Fault", "parse_multipart", "main"]
 HOST = "127.0.0.1"
 # Served over HTTPS, the service is addressed by the name its certificate carries.
 TLS_HOST = "localhost"
-CONFIG_KEYS = {"port", "storage", "accounts", "journal", "port_file", "faults", "certificate",
-               "key"}
+CONFIG_KEYS = {
+    "port",
+    "storage",
+    "accounts",
+    "journal",
+    "port_file",
+    "faults",
+    "certificate",
+    "key",
+}
 
 
 class AlbumService:
     def __init__(
         self,
-        accounts: Mapping[str, Union[str, bytes]],
-        storage: Union[str, Path],
+        accounts: Mapping[str, str | bytes],
+        storage: str | Path,
         port: int = 0,
-        journal_path: Union[str, Path, None] = None,
-        faults: Iterable[Union[Fault, dict]] = (),
-        ssl_context: Union[ssl.SSLContext, Tuple[Union[str, Path], Union[str, Path]], None] = None,
+        journal_path: str | Path | None = None,
+        faults: Iterable[Fault | dict] = (),
+        ssl_context: ssl.SSLContext | tuple[str | Path, str | Path] | None = None,
     ):
         """ssl_context serves HTTPS, as Werkzeug takes it: a context, or the files of the
         certificate and its key."""
@@ -56,7 +64,7 @@ class AlbumService:
         if isinstance(ssl_context, tuple):
             ssl_context = load_ssl_context(*map(str, ssl_context))
         self._ssl_context = ssl_context
-        self._handshakes: List[str] = []
+        self._handshakes: list[str] = []
         self._accounts = Accounts(accounts)
         self._sessions = Sessions()
         self._storage = Storage(Path(storage))
@@ -66,7 +74,7 @@ class AlbumService:
             self._accounts, self._sessions, self._storage, self._journal, self._faults
         )
         self._server = None
-        self._thread: Optional[threading.Thread] = None
+        self._thread: threading.Thread | None = None
 
     # Lifecycle
 
@@ -140,10 +148,10 @@ class AlbumService:
     def storage(self) -> Path:
         return self._storage.root
 
-    def journal(self) -> List[dict]:
+    def journal(self) -> list[dict]:
         return self._journal.entries()
 
-    def handshakes(self) -> List[str]:
+    def handshakes(self) -> list[str]:
         """Over HTTPS, how each connection's TLS handshake went: "done"; "closed", when the
         client closed the connection before it was done; or "failed: why" (plain HTTP
         sent to the TLS port, say)."""
@@ -152,25 +160,25 @@ class AlbumService:
     def clear_journal(self) -> None:
         self._journal.clear()
 
-    def sessions(self) -> Dict[str, str]:
+    def sessions(self) -> dict[str, str]:
         return self._sessions.snapshot()
 
     def account_dir(self, account: str) -> Path:
         return self._storage.account_dir(account)
 
-    def stored_files(self, account: str) -> Dict[str, bytes]:
+    def stored_files(self, account: str) -> dict[str, bytes]:
         return self._storage.files(account)
 
-    def set_faults(self, faults: Iterable[Union[Fault, dict]]) -> None:
+    def set_faults(self, faults: Iterable[Fault | dict]) -> None:
         self._faults.replace(faults)
 
-    def add_fault(self, fault: Union[Fault, dict]) -> None:
+    def add_fault(self, fault: Fault | dict) -> None:
         self._faults.add(fault)
 
     def clear_faults(self) -> None:
         self._faults.clear()
 
-    def faults(self) -> List[Fault]:
+    def faults(self) -> list[Fault]:
         return self._faults.faults()
 
     def reset(self) -> None:
@@ -181,7 +189,7 @@ class AlbumService:
 # Command line
 
 
-def parse_args(argv: Optional[List[str]]) -> argparse.Namespace:
+def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--config", type=Path, help="JSON file with port, storage, accounts, ...")
     parser.add_argument("--port", type=int, help="port to listen on, 0 for any free one")
@@ -210,7 +218,7 @@ def split_account(text: str):
     return email, password
 
 
-def _relative_to(base: Path, value) -> Optional[Path]:
+def _relative_to(base: Path, value) -> Path | None:
     return None if value is None else base / Path(value)
 
 
@@ -270,7 +278,7 @@ def serve(settings: dict) -> int:
     return 0
 
 
-def print_multipart(path: Path, content_type: Optional[str]) -> int:
+def print_multipart(path: Path, content_type: str | None) -> int:
     if not content_type:
         raise ValueError("--parse-multipart needs --content-type")
     parts = parse_multipart(path.read_bytes(), content_type)
@@ -280,7 +288,7 @@ def print_multipart(path: Path, content_type: Optional[str]) -> int:
     return 0
 
 
-def main(argv: Optional[List[str]] = None) -> int:
+def main(argv: list[str] | None = None) -> int:
     args = parse_args(argv)
     try:
         if args.parse_multipart:

@@ -8,8 +8,8 @@ import secrets
 import string
 import threading
 import time
+from collections.abc import Mapping
 from pathlib import Path
-from typing import Dict, List, Mapping, Optional, Tuple, Union
 
 from album_wire import INCOMING_PREFIX, ReceivedFile
 
@@ -21,7 +21,7 @@ TOKEN_ALPHABET = string.ascii_letters + string.digits
 TOKEN_LENGTH = 32
 
 
-def client_bytes(text: Union[str, bytes]) -> bytes:
+def client_bytes(text: str | bytes) -> bytes:
     return text if isinstance(text, bytes) else text.encode(CLIENT_CODEPAGE)
 
 
@@ -34,16 +34,16 @@ def expected_hash(password: bytes) -> str:
 class Accounts:
     """E-mail address -> password, compared as the client encodes them."""
 
-    def __init__(self, accounts: Mapping[str, Union[str, bytes]]):
-        self._by_id: Dict[bytes, Tuple[str, bytes]] = {
+    def __init__(self, accounts: Mapping[str, str | bytes]):
+        self._by_id: dict[bytes, tuple[str, bytes]] = {
             client_bytes(email): (email, client_bytes(password))
             for email, password in accounts.items()
         }
 
-    def emails(self) -> List[str]:
+    def emails(self) -> list[str]:
         return [email for email, _ in self._by_id.values()]
 
-    def check_login(self, user_id: Optional[bytes], hash_field: Optional[str]):
+    def check_login(self, user_id: bytes | None, hash_field: str | None):
         """(e-mail, None) for a good login, else (None, why not)."""
         if user_id is None or hash_field is None:
             return None, "userId or hash missing"
@@ -62,7 +62,7 @@ class Accounts:
 class Sessions:
     def __init__(self):
         self._lock = threading.Lock()
-        self._users: Dict[str, str] = {}
+        self._users: dict[str, str] = {}
 
     def create(self, email: str) -> str:
         token = "".join(secrets.choice(TOKEN_ALPHABET) for _ in range(TOKEN_LENGTH))
@@ -70,11 +70,11 @@ class Sessions:
             self._users[token] = email
         return token
 
-    def user_of(self, token: Optional[str]) -> Optional[str]:
+    def user_of(self, token: str | None) -> str | None:
         with self._lock:
             return self._users.get(token)
 
-    def snapshot(self) -> Dict[str, str]:
+    def snapshot(self) -> dict[str, str]:
         with self._lock:
             return dict(self._users)
 
@@ -111,7 +111,7 @@ class Storage:
         received.sink.move_to(self.prepare(email) / name)
         return name
 
-    def files(self, email: str) -> Dict[str, bytes]:
+    def files(self, email: str) -> dict[str, bytes]:
         folder = self.account_dir(email)
         if not folder.is_dir():
             return {}
@@ -126,9 +126,9 @@ class Journal:
     """Every request in arrival order, each entry filled in as it proceeds and
     appended to a JSON-lines file, if one is given, once it is finished."""
 
-    def __init__(self, path: Optional[Path] = None):
+    def __init__(self, path: Path | None = None):
         self._lock = threading.Lock()
-        self._entries: List[dict] = []
+        self._entries: list[dict] = []
         self._path = Path(path) if path else None
 
     def open(self, entry: dict) -> dict:
@@ -149,7 +149,7 @@ class Journal:
             with self._lock, open(self._path, "a", encoding="utf-8") as out:
                 out.write(line + "\n")
 
-    def entries(self) -> List[dict]:
+    def entries(self) -> list[dict]:
         with self._lock:
             return copy.deepcopy(self._entries)
 

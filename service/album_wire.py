@@ -14,7 +14,6 @@ import tempfile
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Dict, List, Optional
 
 from werkzeug.formparser import FormDataParser, MultiPartParser
 from werkzeug.http import parse_options_header
@@ -67,8 +66,9 @@ class AlbumRequestHandler(WSGIRequestHandler):
         # it (a proxy's idle tunnel) would hold up every other.
         context = self.server.ssl_context
         if context is not None:
-            self.request = context.wrap_socket(self.request, server_side=True,
-                                               do_handshake_on_connect=False)
+            self.request = context.wrap_socket(
+                self.request, server_side=True, do_handshake_on_connect=False
+            )
         super().setup()
         # Dripped answers are single bytes; Nagle would batch them.
         self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
@@ -138,7 +138,7 @@ class BodyReader:
     and leaves `complete` false.
     """
 
-    def __init__(self, stream, length: Optional[int], sock: Optional[socket.socket] = None):
+    def __init__(self, stream, length: int | None, sock: socket.socket | None = None):
         self._stream = stream
         self._socket = sock
         self.length = length
@@ -202,13 +202,13 @@ def body_reader(environ: dict) -> BodyReader:
     return BodyReader(stream, length, sock)
 
 
-def split_raw_query(raw_query: str) -> Dict[str, str]:
+def split_raw_query(raw_query: str) -> dict[str, str]:
     """Query values exactly as sent: no percent-decoding, no '+' to space.
 
     The uploader writes values into the query unescaped; the first occurrence
     of a name wins.
     """
-    values: Dict[str, str] = {}
+    values: dict[str, str] = {}
     for item in raw_query.split("&"):
         if item:
             name, _, value = item.partition("=")
@@ -224,7 +224,7 @@ def split_target(target: str):
     return path, raw_query
 
 
-def parse_urlencoded(reader, content_type: str) -> Dict[str, str]:
+def parse_urlencoded(reader, content_type: str) -> dict[str, str]:
     """Decoded form fields, each value the decoded bytes as a latin-1 str.
 
     The client encodes in Shift-JIS, so decoding to text is left to whoever
@@ -242,10 +242,10 @@ class PartSink:
     """Where Werkzeug streams a file part: hashed, counted and, when a folder
     is given, written to a temporary file there."""
 
-    def __init__(self, folder: Optional[Path] = None):
+    def __init__(self, folder: Path | None = None):
         self._sha256 = hashlib.sha256()
         self.size = 0
-        self.path: Optional[Path] = None
+        self.path: Path | None = None
         self._file = None
         if folder is not None:
             fd, name = tempfile.mkstemp(prefix=INCOMING_PREFIX, dir=folder)
@@ -296,10 +296,10 @@ class ReceivedFile:
 
 @dataclass
 class MultipartForm:
-    fields: Dict[str, str] = field(default_factory=dict)
-    files: List[ReceivedFile] = field(default_factory=list)
+    fields: dict[str, str] = field(default_factory=dict)
+    files: list[ReceivedFile] = field(default_factory=list)
 
-    def first(self, name: str) -> Optional[ReceivedFile]:
+    def first(self, name: str) -> ReceivedFile | None:
         return next((f for f in self.files if f.field == name), None)
 
     def discard(self) -> None:
@@ -317,7 +317,7 @@ def multipart_boundary(content_type: str) -> bytes:
     return boundary.encode("latin-1")
 
 
-def parse_multipart_form(reader, content_type: str, folder: Optional[Path] = None) -> MultipartForm:
+def parse_multipart_form(reader, content_type: str, folder: Path | None = None) -> MultipartForm:
     """Streams a multipart body through Werkzeug's form parser.
 
     File parts go to PartSinks (temporary files in `folder`, if given); a
@@ -325,7 +325,7 @@ def parse_multipart_form(reader, content_type: str, folder: Optional[Path] = Non
     behind on disk.
     """
     boundary = multipart_boundary(content_type)
-    sinks: List[PartSink] = []
+    sinks: list[PartSink] = []
 
     def stream_factory(total_content_length, content_type, filename, content_length=None):
         sink = PartSink(folder)
@@ -350,7 +350,7 @@ def parse_multipart_form(reader, content_type: str, folder: Optional[Path] = Non
     return MultipartForm(fields.to_dict(), received)
 
 
-def parse_multipart(body: bytes, content_type: str) -> List[dict]:
+def parse_multipart(body: bytes, content_type: str) -> list[dict]:
     """Every part of a multipart body, in order, with its raw bytes.
 
     A peer parser for checking what a client builds: Werkzeug's multipart
@@ -360,8 +360,8 @@ def parse_multipart(body: bytes, content_type: str) -> List[dict]:
     decoder = MultipartDecoder(multipart_boundary(content_type))
     decoder.receive_data(body)
     decoder.receive_data(None)
-    parts: List[dict] = []
-    current: Optional[dict] = None
+    parts: list[dict] = []
+    current: dict | None = None
     while True:
         event = decoder.next_event()
         if isinstance(event, (Field, File)):

@@ -1,5 +1,6 @@
 """The benchmark cases, by name, in the order of the table. Each module has NAME, GOAL
 (what its floor is and why its goal is what it is) and run(ctx)."""
+
 from cases import body, limits, memory, overhead, startup, transfer
 
 TABLE_ORDER = [transfer, body, overhead, memory, startup, limits]

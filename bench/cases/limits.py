@@ -1,30 +1,47 @@
 """limits: the largest file that uploads in the 32-bit process, found by real uploads, and
 the next size up failing cleanly (tried again, left in temp, no crash), against what
 BodyBench finds room for in a process of its own."""
+
 from __future__ import annotations
 
-import os
 import time
 
-from harness import (IDM_EXIT, MiB, BenchError, Context, Row, UploaderRun, first,
-                     helper_json_lines, is_retired, is_status, mib, new_install, now, sparse_file,
-                     wd, zeros_sha256)
+from harness import (
+    IDM_EXIT,
+    BenchError,
+    Context,
+    MiB,
+    Row,
+    UploaderRun,
+    first,
+    helper_json_lines,
+    is_retired,
+    is_status,
+    mib,
+    new_install,
+    now,
+    sparse_file,
+    wd,
+    zeros_sha256,
+)
 from roads import failure_indexes, road_run
 
 NAME = "limits"
-GOAL = ("**limits**: BodyBench bisects, in a process of its own, the largest body block that "
-        "fits and the largest for which Wine's copy fits beside it; the uploader's own layout "
-        "differs, so real uploads find its limit to 1 MiB. The goal is that the next size up "
-        "fails cleanly: the request fails, the file stays in temp and is tried again, the program "
-        "stays up, nothing crashes and the sink records no upload.")
+GOAL = (
+    "**limits**: BodyBench bisects, in a process of its own, the largest body block that "
+    "fits and the largest for which Wine's copy fits beside it; the uploader's own layout "
+    "differs, so real uploads find its limit to 1 MiB. The goal is that the next size up "
+    "fails cleanly: the request fails, the file stays in temp and is tried again, the program "
+    "stays up, nothing crashes and the sink records no upload."
+)
 # The real uploads' search: steps down from BodyBench's figure while that fails, and caps
 # on the tries, so a machine that gives no clear limit ends the case in bounded time.
 STEP_DOWN = 32 * MiB
 MAX_STEPS_DOWN = 4
 MAX_TRIES_UP = 8
 MAX_TRIES = 16
-LARGEST_SIZE = 2047 * MiB   # the largest size the client's 32-bit counts can describe
-MORE_ROOM_TRIES = 3         # the next size up uploading after all moves the limit, this often
+LARGEST_SIZE = 2047 * MiB  # the largest size the client's 32-bit counts can describe
+MORE_ROOM_TRIES = 3  # the next size up uploading after all moves the limit, this often
 # How long an attempt one size too big may take to fail, and to end and be tried again.
 FAIL_WAIT_S = 90
 RETRY_WAIT_S = 180
@@ -44,19 +61,30 @@ def run(ctx: Context) -> None:
     limit = helper_json_lines("BodyBench.exe", "limit", wd.windows_path(probe), timeout=600)[0]
     build_limit, copy_limit = limit["build_limit"], limit["copy_limit"]
     floor = f"{mib(build_limit)} (BodyBench: body alone fits)"
-    report.say(f"- BodyBench, bisection to 1 MiB in {limit['probes']} probes (sparse files, the "
-               f"body block sized by EstimateBodySize): the body block fits up to "
-               f"{mib(build_limit)}; with a second block of the body's length beside it (the copy "
-               f"Wine's HttpSendRequestEx makes of header and body) up to {mib(copy_limit)}")
-    report.say(f"- confirmed with BuildMultipartBody: {mib(build_limit)} built "
-               f"({limit['build_at_limit']} bytes, {limit['build_at_limit_ms']:.0f} ms); "
-               f"{mib(build_limit + MiB)} returned {limit['build_above_limit']} with no block "
-               f"left: {'yes' if limit['above_limit_clean'] else 'NO'}")
+    report.say(
+        f"- BodyBench, bisection to 1 MiB in {limit['probes']} probes (sparse files, the "
+        f"body block sized by EstimateBodySize): the body block fits up to "
+        f"{mib(build_limit)}; with a second block of the body's length beside it (the copy "
+        f"Wine's HttpSendRequestEx makes of header and body) up to {mib(copy_limit)}"
+    )
+    report.say(
+        f"- confirmed with BuildMultipartBody: {mib(build_limit)} built "
+        f"({limit['build_at_limit']} bytes, {limit['build_at_limit_ms']:.0f} ms); "
+        f"{mib(build_limit + MiB)} returned {limit['build_above_limit']} with no block "
+        f"left: {'yes' if limit['above_limit_clean'] else 'NO'}"
+    )
 
     def row(uploader: str, passed: bool) -> None:
-        report.rows.append(Row("limits: largest file that uploads", uploader, floor,
-                               "the next size up fails cleanly", report.judge(passed),
-                               f"body and Wine's copy fit to {mib(copy_limit)} in BodyBench"))
+        report.rows.append(
+            Row(
+                "limits: largest file that uploads",
+                uploader,
+                floor,
+                "the next size up fails cleanly",
+                report.judge(passed),
+                f"body and Wine's copy fit to {mib(copy_limit)} in BodyBench",
+            )
+        )
         report.say()
 
     if ctx.quick:
@@ -113,26 +141,40 @@ def run(ctx: Context) -> None:
 def say_failure(ctx: Context, size: int, failure: dict) -> None:
     say = ctx.report.say
     if failure.get("gaps"):
-        say(f"- the uploader's largest free address ranges below 2 GiB just after that failure "
-            f"(from /proc/PID/maps): {', '.join(failure['gaps'])}")
-    say(f"- {mib(size)}: the request failed ({'; '.join(failure['failure_lines'])}); "
-        + (f"the attempt ended {failure['attempt_end_s']:.1f} s later "
-           f"({failure['attempt_end_line']}), the file "
-           f"{'still in' if failure['file_after_attempt'] else 'GONE from'} temp, the uploader "
-           f"using {failure['busy'] * 100:.0f}% of a core meanwhile"
-           if "attempt_end_s" in failure else
-           f"the attempt did not end within {RETRY_WAIT_S} s"))
+        say(
+            f"- the uploader's largest free address ranges below 2 GiB just after that failure "
+            f"(from /proc/PID/maps): {', '.join(failure['gaps'])}"
+        )
+    say(
+        f"- {mib(size)}: the request failed ({'; '.join(failure['failure_lines'])}); "
+        + (
+            f"the attempt ended {failure['attempt_end_s']:.1f} s later "
+            f"({failure['attempt_end_line']}), the file "
+            f"{'still in' if failure['file_after_attempt'] else 'GONE from'} temp, the uploader "
+            f"using {failure['busy'] * 100:.0f}% of a core meanwhile"
+            if "attempt_end_s" in failure
+            else f"the attempt did not end within {RETRY_WAIT_S} s"
+        )
+    )
     if "unanswered_s" in failure:
-        say(f"  - the window did not answer for {failure['unanswered_s']:.1f} s after the attempt "
-            f"ended (the UI thread sleeps through the pause between attempts)")
-    say("  - " + (f"the same file tried again {failure['retry_after_s']:.1f} s after the attempt "
-                  f"ended (so its row had gone back to waiting)" if "retry_after_s" in failure
-                  else "NOT tried again")
+        say(
+            f"  - the window did not answer for {failure['unanswered_s']:.1f} s after the attempt "
+            f"ended (the UI thread sleeps through the pause between attempts)"
+        )
+    say(
+        "  - "
+        + (
+            f"the same file tried again {failure['retry_after_s']:.1f} s after the attempt "
+            f"ended (so its row had gone back to waiting)"
+            if "retry_after_s" in failure
+            else "NOT tried again"
+        )
         + f"; program still running: {failure['alive']}; file still in temp: "
         f"{failure['file_stays']} (after Exit too: {failure['file_stays_after_exit']}); ended "
         f"after Exit: {failure['ended']} ({failure['exit_s']:.1f} s); alerts: "
         f"{failure['alerts'] or 'none'}; crash signs: {failure['crash_signs'] or 'none'}; "
-        f"successful uploads recorded by the sink: {len(failure['uploads_recorded'])}")
+        f"successful uploads recorded by the sink: {len(failure['uploads_recorded'])}"
+    )
 
 
 def upload_sparse(ctx: Context, size: int) -> tuple[bool, str]:
@@ -140,10 +182,12 @@ def upload_sparse(ctx: Context, size: int) -> tuple[bool, str]:
     source = ctx.work / f"limit-{size // MiB}.bin"
     sparse_file(source, size)
     try:
-        result = road_run(ctx.service, ctx.work, source, zeros_sha256(size),
-                          f"limit-ok-{size // MiB}")
-        return True, (f"uploaded in {result.transfer:.1f} s, peak memory "
-                      f"{mib(result.peak_kib * 1024)}")
+        result = road_run(
+            ctx.service, ctx.work, source, zeros_sha256(size), f"limit-ok-{size // MiB}"
+        )
+        return True, (
+            f"uploaded in {result.transfer:.1f} s, peak memory {mib(result.peak_kib * 1024)}"
+        )
     except BenchError as error:
         return False, str(error)
     finally:
@@ -189,8 +233,9 @@ def observe_failure(ctx: Context, size: int) -> dict:
         watch_retry(run, window, failed, cpu_at_failure, target, seen)
         seen["alive"] = run.alive()
         seen["file_stays"] = target.exists()
-        seen["alerts"] = [wd.message_text(d) for d in wd.dialogs(window["pid"])
-                          if d["title"] == "警告"]
+        seen["alerts"] = [
+            wd.message_text(d) for d in wd.dialogs(window["pid"]) if d["title"] == "警告"
+        ]
         wd.post(window["hwnd"], wd.WM_COMMAND, IDM_EXIT)
         exit_at = now()
         seen["ended"] = run.wait_end(timeout=EXIT_WAIT_S)
@@ -202,26 +247,35 @@ def observe_failure(ctx: Context, size: int) -> dict:
         raise
     seen["file_stays_after_exit"] = target.exists()
     seen["crash_signs"] = run.crash_signs()
-    seen["uploads_recorded"] = [e for e in service.journal()[before:]
-                                if e["endpoint"] == "sink" and e.get("answer") == "success"]
+    seen["uploads_recorded"] = [
+        e
+        for e in service.journal()[before:]
+        if e["endpoint"] == "sink" and e.get("answer") == "success"
+    ]
     seen["uploaded"] = False
-    seen["clean"] = bool("retry_after_s" in seen and seen.get("file_after_attempt")
-                         and seen["alive"] and seen["file_stays"] and seen["file_stays_after_exit"]
-                         and not seen["crash_signs"] and not seen["uploads_recorded"]
-                         and seen["ended"])
+    seen["clean"] = bool(
+        "retry_after_s" in seen
+        and seen.get("file_after_attempt")
+        and seen["alive"]
+        and seen["file_stays"]
+        and seen["file_stays_after_exit"]
+        and not seen["crash_signs"]
+        and not seen["uploads_recorded"]
+        and seen["ended"]
+    )
     return seen
 
 
-def watch_retry(run: UploaderRun, window: dict, failed, cpu_at_failure: float, target,
-                seen: dict) -> None:
+def watch_retry(
+    run: UploaderRun, window: dict, failed, cpu_at_failure: float, target, seen: dict
+) -> None:
     """The attempt's end (its job retired), then the next attempt's first line."""
     retired = None
     deadline = time.monotonic() + RETRY_WAIT_S
     while time.monotonic() < deadline:
         events = run.events()
         start = events.index(failed) if failed in events else 0
-        r = first(events, start,
-                  lambda e: is_retired(e) or e.text.startswith(b"job set aside"))
+        r = first(events, start, lambda e: is_retired(e) or e.text.startswith(b"job set aside"))
         if r >= 0 and retired is None:
             retired = events[r]
             seen["attempt_end_s"] = retired.t - failed.t

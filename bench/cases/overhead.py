@@ -1,13 +1,22 @@
 """overhead: the time per file of many small files in one hand-over, against the design's
 floor: the pauses the upload's teardown sleeps through, as many as this run went through."""
+
 from __future__ import annotations
 
 import hashlib
 import os
 import statistics
 
-from harness import (TEMP_WATCH_S, BenchError, Context, Row, UploaderRun, first, is_retired,
-                     new_install)
+from harness import (
+    TEMP_WATCH_S,
+    BenchError,
+    Context,
+    Row,
+    UploaderRun,
+    first,
+    is_retired,
+    new_install,
+)
 from roads import SUCCESS_LINE, request_marks
 
 NAME = "overhead"
@@ -23,14 +32,21 @@ DRAIN_POLL_S = 0.300
 # Over the floor: a job's thread, its InternetOpen and handles, and the request of a few KiB
 # on loopback.
 MARGIN_S = 0.030
-GOAL = (f"**overhead**: the floor is the pauses the design sleeps through per file "
-        f"(FinishUpload's two of {UPLOAD_TEARDOWN_PAUSE_S * 1000:.0f} ms, plus "
-        f"{DRAIN_POLL_S * 1000:.0f} ms for each CloseAndDrain poll counted in this run's debugger "
-        f"lines). The goal allows {MARGIN_S * 1000:.0f} ms a file over it for the work itself: a "
-        f"job's thread, its WinINet handles and a request of {FILE_SIZE // 1024} KiB on loopback.")
-PARTS = {"handles": ("connection", "request"), "body": ("request", "connecting"),
-         "connect": ("connecting", "connected"), "copy": ("connected", "sending"),
-         "send": ("sending", "sent"), "answer": ("sent", "success")}
+GOAL = (
+    f"**overhead**: the floor is the pauses the design sleeps through per file "
+    f"(FinishUpload's two of {UPLOAD_TEARDOWN_PAUSE_S * 1000:.0f} ms, plus "
+    f"{DRAIN_POLL_S * 1000:.0f} ms for each CloseAndDrain poll counted in this run's debugger "
+    f"lines). The goal allows {MARGIN_S * 1000:.0f} ms a file over it for the work itself: a "
+    f"job's thread, its WinINet handles and a request of {FILE_SIZE // 1024} KiB on loopback."
+)
+PARTS = {
+    "handles": ("connection", "request"),
+    "body": ("request", "connecting"),
+    "connect": ("connecting", "connected"),
+    "copy": ("connected", "sending"),
+    "send": ("sending", "sent"),
+    "answer": ("sent", "success"),
+}
 
 
 def run(ctx: Context) -> None:
@@ -54,8 +70,10 @@ def run(ctx: Context) -> None:
         raise
     run.check_no_crash("per-file run")
     if code != 0 or len(run.deleted) != count:
-        raise BenchError(f"per-file run: host tool {code} ({run.host_said()}), "
-                         f"{len(run.deleted)} of {count} files left temp")
+        raise BenchError(
+            f"per-file run: host tool {code} ({run.host_said()}), "
+            f"{len(run.deleted)} of {count} files left temp"
+        )
     sinks = [e for e in service.journal() if e["endpoint"] == "sink"]
     got = {e["files"][0]["filename"]: e["files"][0]["sha256"] for e in sinks if e.get("files")}
     if got != expected or any(e["answer"] != "success" for e in sinks):
@@ -66,16 +84,22 @@ def run(ctx: Context) -> None:
     successes = [i for i, e in enumerate(events) if e.text == SUCCESS_LINE]
     retired = [first(events, i, is_retired) for i in successes]
     # The teardown past its first pause, in drain polls.
-    polls = [max(0, round((events[r].t - events[s].t - UPLOAD_TEARDOWN_PAUSE_S) / DRAIN_POLL_S))
-             for s, r in zip(successes, retired)]
+    polls = [
+        max(0, round((events[r].t - events[s].t - UPLOAD_TEARDOWN_PAUSE_S) / DRAIN_POLL_S))
+        for s, r in zip(successes, retired, strict=False)
+    ]
     floor = FINISH_PAUSES_S + DRAIN_POLL_S * statistics.mean(polls)
     excess = per_file - floor
-    report.rows.append(Row(f"overhead, {count} x {FILE_SIZE // 1024} KiB",
-                           f"{per_file * 1000:.0f} ms/file",
-                           f"{floor * 1000:.0f} ms/file (designed pauses)",
-                           f"≤ floor + {MARGIN_S * 1000:.0f} ms",
-                           report.judge(excess <= MARGIN_S),
-                           f"+{excess * 1000:.1f} ms over the floor"))
+    report.rows.append(
+        Row(
+            f"overhead, {count} x {FILE_SIZE // 1024} KiB",
+            f"{per_file * 1000:.0f} ms/file",
+            f"{floor * 1000:.0f} ms/file (designed pauses)",
+            f"≤ floor + {MARGIN_S * 1000:.0f} ms",
+            report.judge(excess <= MARGIN_S),
+            f"+{excess * 1000:.1f} ms over the floor",
+        )
+    )
     # Where a cycle's time goes, from the debugger lines of consecutive uploads: from one
     # answer to the next = teardown (answer to job retired) + start (retired to the next
     # job's connection handle) + the next request; means, so the parts add up.
@@ -89,33 +113,42 @@ def run(ctx: Context) -> None:
         cycles.append(t(k + 1, "success") - t(k, "success"))
         teardowns.append(events[retired[k]].t - t(k, "success"))
         starts.append(t(k + 1, "connection") - events[retired[k]].t)
-    parts = {name: [t(k, b) - t(k, a) for k in range(len(marks))]
-             for name, (a, b) in PARTS.items()}
+    parts = {name: [t(k, b) - t(k, a) for k in range(len(marks))] for name, (a, b) in PARTS.items()}
     mean = statistics.mean
     request_mean = sum(mean(v) for v in parts.values())
     report.say("## overhead")
-    report.say(f"- {count} files of {FILE_SIZE // 1024} KiB, one run after a login; deletions "
-               f"seen in temp every {TEMP_WATCH_S * 1000:.0f} ms: (last - first) / "
-               f"{count - 1} = {per_file * 1000:.1f} ms "
-               f"per file")
+    report.say(
+        f"- {count} files of {FILE_SIZE // 1024} KiB, one run after a login; deletions "
+        f"seen in temp every {TEMP_WATCH_S * 1000:.0f} ms: (last - first) / "
+        f"{count - 1} = {per_file * 1000:.1f} ms "
+        f"per file"
+    )
     pause_ms, poll_ms = UPLOAD_TEARDOWN_PAUSE_S * 1000, DRAIN_POLL_S * 1000
-    report.say(f"- the floor from the code: FinishUpload's Sleep({pause_ms:.0f}) twice = "
-               f"{FINISH_PAUSES_S * 1000:.0f} ms, plus {poll_ms:.0f} ms per CloseAndDrain poll; "
-               f"polls seen (job retired - 'success' - {pause_ms:.0f} ms, in {poll_ms:.0f} ms "
-               f"steps): {sum(polls)} in {len(polls)} uploads, so {floor * 1000:.0f} ms per file")
+    report.say(
+        f"- the floor from the code: FinishUpload's Sleep({pause_ms:.0f}) twice = "
+        f"{FINISH_PAUSES_S * 1000:.0f} ms, plus {poll_ms:.0f} ms per CloseAndDrain poll; "
+        f"polls seen (job retired - 'success' - {pause_ms:.0f} ms, in {poll_ms:.0f} ms "
+        f"steps): {sum(polls)} in {len(polls)} uploads, so {floor * 1000:.0f} ms per file"
+    )
     if cycles:
-        report.say(f"- excess {excess * 1000:.1f} ms per file. From the debugger lines (means "
-                   f"over {len(cycles)} cycles): answer to next answer {mean(cycles) * 1000:.1f} "
-                   f"ms = teardown (answer to job retired, a {pause_ms:.0f} ms pause and the drain "
-                   f"polls in it) {mean(teardowns) * 1000:.1f} ms + next job's start (job retired "
-                   f"to its connection handle; the second {pause_ms:.0f} ms pause, the thread, "
-                   f"InternetOpen) {mean(starts) * 1000:.1f} ms + the request "
-                   f"{request_mean * 1000:.1f} ms")
-    report.say("  - the request, means: " + ", ".join(
-        f"{name} {mean(v) * 1000:.1f} ms" for name, v in parts.items())
+        report.say(
+            f"- excess {excess * 1000:.1f} ms per file. From the debugger lines (means "
+            f"over {len(cycles)} cycles): answer to next answer {mean(cycles) * 1000:.1f} "
+            f"ms = teardown (answer to job retired, a {pause_ms:.0f} ms pause and the drain "
+            f"polls in it) {mean(teardowns) * 1000:.1f} ms + next job's start (job retired "
+            f"to its connection handle; the second {pause_ms:.0f} ms pause, the thread, "
+            f"InternetOpen) {mean(starts) * 1000:.1f} ms + the request "
+            f"{request_mean * 1000:.1f} ms"
+        )
+    report.say(
+        "  - the request, means: "
+        + ", ".join(f"{name} {mean(v) * 1000:.1f} ms" for name, v in parts.items())
         + " (handles: connection to request handle; body: request handle to CONNECTING; "
-          "copy: CONNECTED to SENDING_REQUEST; answer: REQUEST_SENT to 'success' read)")
-    report.say(f"- the whole run, first debugger line to the last deletion: "
-               f"{deleted[-1] - events[0].t:.2f} s; peak memory of this run (small files: the "
-               f"program's base) {run.peak_kib / 1024:.1f} MiB")
+        "copy: CONNECTED to SENDING_REQUEST; answer: REQUEST_SENT to 'success' read)"
+    )
+    report.say(
+        f"- the whole run, first debugger line to the last deletion: "
+        f"{deleted[-1] - events[0].t:.2f} s; peak memory of this run (small files: the "
+        f"program's base) {run.peak_kib / 1024:.1f} MiB"
+    )
     report.say()

@@ -1,9 +1,10 @@
 """transfer: the upload of a large file, after a login, from the job's request handle to
 the answer read, against the design's floor: the bare loop of 1024-byte reads that builds
 the body, then curl's send of the same file to the same sink."""
+
 from __future__ import annotations
 
-from harness import MiB, Context, Row, each, median, mib
+from harness import Context, MiB, Row, each, median, mib
 from roads import measured, sizes
 
 NAME = "transfer"
@@ -14,65 +15,86 @@ LOGIN_PAUSES_MS = (500, 1000)
 # to HttpSendRequestEx in one piece; about an eighth of the floor) and a shared machine's
 # drift between the medians of three rounds.
 MARGIN = 1.30
-GOAL = (f"**transfer**: the floor is the bare loop of 1024-byte ReadFile calls over the file "
-        f"(BodyBench, the designed reads without the client's code) plus curl -F sending the same "
-        f"file to the same sink, both measured in rotation with the uploads. The design builds the "
-        f"whole body with those reads before it sends, so it cannot beat their sum; the goal "
-        f"allows {MARGIN:.2f}x the floor for Wine's copy of the body into its send buffer (the "
-        f"design hands over the body in one piece) and the drift of a shared machine. The ratio "
-        f"to curl alone is kept beside it.")
+GOAL = (
+    f"**transfer**: the floor is the bare loop of 1024-byte ReadFile calls over the file "
+    f"(BodyBench, the designed reads without the client's code) plus curl -F sending the same "
+    f"file to the same sink, both measured in rotation with the uploads. The design builds the "
+    f"whole body with those reads before it sends, so it cannot beat their sum; the goal "
+    f"allows {MARGIN:.2f}x the floor for Wine's copy of the body into its send buffer (the "
+    f"design hands over the body in one piece) and the drift of a shared machine. The ratio "
+    f"to curl alone is kept beside it."
+)
 
 
 def run(ctx: Context) -> None:
     report = ctx.report
     report.say("## transfer")
-    report.say("Each round the same file goes four ways, in rotating order: curl -F (Debian's "
-               "curl) and a Python client sending a body already in memory (the sink alone) to "
-               "the same sink, BodyBench's bare loop of 1024-byte reads over it, and the uploader "
-               "(a fresh install, a login, then the upload).")
+    report.say(
+        "Each round the same file goes four ways, in rotating order: curl -F (Debian's "
+        "curl) and a Python client sending a body already in memory (the sink alone) to "
+        "the same sink, BodyBench's bare loop of 1024-byte reads over it, and the uploader "
+        "(a fresh install, a login, then the upload)."
+    )
     report.say()
     for size in sizes(ctx):
         found = measured(ctx, size)
         uploads = found.uploads
         transfer = median([u.transfer for u in uploads])
         floor = found.loop_s + found.curl_s
-        report.rows.append(Row(
-            f"transfer, {mib(size)} (after a login)", f"{transfer:.2f} s",
-            f"{floor:.2f} s (1024-byte read loop + curl's send)",
-            f"≤ {MARGIN:.2f}x floor ({MARGIN * floor:.2f} s)",
-            report.judge(transfer <= MARGIN * floor),
-            f"{transfer / found.curl_s:.2f}x curl -F ({found.curl_s:.2f} s)"))
+        report.rows.append(
+            Row(
+                f"transfer, {mib(size)} (after a login)",
+                f"{transfer:.2f} s",
+                f"{floor:.2f} s (1024-byte read loop + curl's send)",
+                f"≤ {MARGIN:.2f}x floor ({MARGIN * floor:.2f} s)",
+                report.judge(transfer <= MARGIN * floor),
+                f"{transfer / found.curl_s:.2f}x curl -F ({found.curl_s:.2f} s)",
+            )
+        )
 
-        def med(attr):
+        def med(attr, uploads=uploads):
             return median([getattr(u, attr) for u in uploads])
 
         clients = [c[0] for c in found.clients]
         report.say(f"### {mib(size)}, {found.rounds} round(s), medians")
-        report.say(f"- uploader transfer phase (the upload job's request handle created, Status "
-                   f"60, to the answer 'success' read; Wine's tick timestamps on the debugger "
-                   f"lines): {transfer:.3f} s; each: {each([u.transfer for u in uploads], 2)}")
-        report.say(f"  - body building (request handle to CONNECTING_TO_SERVER): "
-                   f"{med('body'):.3f} s")
+        report.say(
+            f"- uploader transfer phase (the upload job's request handle created, Status "
+            f"60, to the answer 'success' read; Wine's tick timestamps on the debugger "
+            f"lines): {transfer:.3f} s; each: {each([u.transfer for u in uploads], 2)}"
+        )
+        report.say(
+            f"  - body building (request handle to CONNECTING_TO_SERVER): {med('body'):.3f} s"
+        )
         report.say(f"  - connecting (20 to 21): {med('connect'):.3f} s")
-        report.say(f"  - Wine's send buffer (CONNECTED 21 to SENDING_REQUEST 30): "
-                   f"{med('copy'):.3f} s")
+        report.say(
+            f"  - Wine's send buffer (CONNECTED 21 to SENDING_REQUEST 30): {med('copy'):.3f} s"
+        )
         report.say(f"  - sending (30 to REQUEST_SENT 31): {med('send'):.3f} s")
         report.say(f"  - answer (31 to 'success' read): {med('answer'):.3f} s")
-        report.say(f"- the floor: bare loop {found.loop_s:.3f} s (each: "
-                   f"{each([v / 1000 for v in found.loops], 3)}) + curl {found.curl_s:.3f} s = "
-                   f"{floor:.3f} s; the uploader is {transfer / floor:.2f}x that")
-        report.say(f"- curl total (its time_total): {found.curl_s:.3f} s; each: "
-                   f"{each([c[0] for c in found.curls], 2)}")
-        report.say(f"- the sink alone (Python client, body from memory, connect to answer): "
-                   f"{median(clients):.3f} s = {size / MiB / median(clients):.0f} MiB/s")
-        report.say(f"- the sink's own time (headers in to answer out): uploader "
-                   f"{med('service'):.3f} s, curl {median([c[1] for c in found.curls]):.3f} s, "
-                   f"Python client {median([c[1] for c in found.clients]):.3f} s")
-        report.say(f"- whole road, 'upload' executed (the login's password digest line) to the "
-                   f"file's deletion seen in temp: {med('road'):.3f} s, of which the login "
-                   f"(to its job retired; {' ms + '.join(map(str, LOGIN_PAUSES_MS))} ms of "
-                   f"designed pauses) "
-                   f"{med('login'):.3f} s; "
-                   f"deletion seen {med('deleted_after') * 1000:.1f} ms after the answer")
+        report.say(
+            f"- the floor: bare loop {found.loop_s:.3f} s (each: "
+            f"{each([v / 1000 for v in found.loops], 3)}) + curl {found.curl_s:.3f} s = "
+            f"{floor:.3f} s; the uploader is {transfer / floor:.2f}x that"
+        )
+        report.say(
+            f"- curl total (its time_total): {found.curl_s:.3f} s; each: "
+            f"{each([c[0] for c in found.curls], 2)}"
+        )
+        report.say(
+            f"- the sink alone (Python client, body from memory, connect to answer): "
+            f"{median(clients):.3f} s = {size / MiB / median(clients):.0f} MiB/s"
+        )
+        report.say(
+            f"- the sink's own time (headers in to answer out): uploader "
+            f"{med('service'):.3f} s, curl {median([c[1] for c in found.curls]):.3f} s, "
+            f"Python client {median([c[1] for c in found.clients]):.3f} s"
+        )
+        report.say(
+            f"- whole road, 'upload' executed (the login's password digest line) to the "
+            f"file's deletion seen in temp: {med('road'):.3f} s, of which the login "
+            f"(to its job retired; {' ms + '.join(map(str, LOGIN_PAUSES_MS))} ms of "
+            f"designed pauses) "
+            f"{med('login'):.3f} s; "
+            f"deletion seen {med('deleted_after') * 1000:.1f} ms after the answer"
+        )
         report.say()
-

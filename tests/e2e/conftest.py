@@ -52,11 +52,14 @@ def start_uploader(install):
 
 @pytest.fixture
 def album(tmp_path):
-    from album_service import AlbumService
     import road
+    from album_service import AlbumService
 
-    with AlbumService(accounts={road.ACCOUNT: road.PASSWORD, "hanako@example.jp": "second pw"},
-                      storage=tmp_path / "album", port=0) as service:
+    with AlbumService(
+        accounts={road.ACCOUNT: road.PASSWORD, "hanako@example.jp": "second pw"},
+        storage=tmp_path / "album",
+        port=0,
+    ) as service:
         yield service
 
 

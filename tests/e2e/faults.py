@@ -1,11 +1,11 @@
 """Shared by the fault tests: running the uploader against a misbehaving service."""
+
 import socket
 import time
 from dataclasses import dataclass, field
 
 import road
 import winedrive as wd
-
 
 TIMED_OUT = ("警告", "タイムアウトしました。サーバから応答がありません。")
 LOGIN_FAILED = ("警告", "ログインに失敗しました")
@@ -57,5 +57,3 @@ def run(install, album, files, limit, *, close_after=None, before_handover=None)
     assert uploader.process.returncode == 0
     outcome.seen = clicker.seen
     return outcome
-
-

@@ -1,5 +1,6 @@
 """Helpers for the end-to-end runs over HTTPS: a test authority trusted in the test
 file's Wine prefix, and the album service serving a certificate."""
+
 from __future__ import annotations
 
 from contextlib import contextmanager
@@ -25,5 +26,8 @@ def trusted_authority(folder: Path, name: str = "Vistora Test CA"):
 
 def album_serving(folder: Path, credentials: Credentials) -> AlbumService:
     """The album service with the road's account, over HTTPS with these credentials."""
-    return AlbumService(accounts={road.ACCOUNT: road.PASSWORD}, storage=folder / "album",
-                        ssl_context=credentials.write(folder / "tls", "server"))
+    return AlbumService(
+        accounts={road.ACCOUNT: road.PASSWORD},
+        storage=folder / "album",
+        ssl_context=credentials.write(folder / "tls", "server"),
+    )

@@ -1,5 +1,6 @@
 """Helpers for the end-to-end tests of whole runs: the album service, a configured
 install, a host hand-over, and a watcher that records what the main window shows."""
+
 from __future__ import annotations
 
 import subprocess
@@ -15,8 +16,9 @@ PASSWORD = "ひみつのpass"
 HOLD_LIMIT_MS = 120_000
 
 
-def configure(install: wd.Install, service, account: str = ACCOUNT,
-              password: str | None = PASSWORD) -> None:
+def configure(
+    install: wd.Install, service, account: str = ACCOUNT, password: str | None = PASSWORD
+) -> None:
     keys = {"LoginUrl": service.login_url, "UploadUrl": service.upload_url}
     if account is not None:
         keys["LoginName"] = account
@@ -63,6 +65,7 @@ class Watcher(threading.Thread):
             def queue_list():
                 window = wd.find_window()
                 return window and controls(window).get(("SysListView32", 1003))
+
             view = wd.poll(lambda: self._stopping.is_set() or queue_list(), timeout=60)
             if not isinstance(view, dict):
                 return
@@ -82,8 +85,11 @@ class Watcher(threading.Thread):
 def debug_values(uploader: wd.Uploader, prefix: str) -> list[str]:
     """What the uploader wrote to the debugger after prefix, one entry per line."""
     head = prefix.encode("cp932")
-    return [line[len(head):].decode("cp932").rstrip("\n")
-            for line in uploader.debug_lines() if line.startswith(head)]
+    return [
+        line[len(head) :].decode("cp932").rstrip("\n")
+        for line in uploader.debug_lines()
+        if line.startswith(head)
+    ]
 
 
 def overall_positions(uploader: wd.Uploader) -> list[int]:
@@ -108,16 +114,19 @@ def transfer_runs(uploader: wd.Uploader) -> list[list[int]]:
 
 def wait_for_states(states: list[str], timeout: float = 60) -> None:
     """Waits until the list's status column reads exactly states."""
+
     def shown() -> bool:
         window = wd.find_window()
         view = controls(window).get(("SysListView32", 1003)) if window else None
         return bool(view) and wd.row_states(view["hwnd"]) == states
+
     if not wd.poll(shown, timeout):
         raise TimeoutError(f"the list never showed {states}")
 
 
-def assert_nothing_lost(install: wd.Install, service, originals: dict[Path, bytes],
-                        account: str = ACCOUNT) -> None:
+def assert_nothing_lost(
+    install: wd.Install, service, originals: dict[Path, bytes], account: str = ACCOUNT
+) -> None:
     """Every file that left the temp folder is at the service with exactly its bytes."""
     held = service.stored_files(account)
     for path, data in originals.items():
@@ -125,17 +134,18 @@ def assert_nothing_lost(install: wd.Install, service, originals: dict[Path, byte
             assert held.get(path.name) == data, f"{path.name} left temp without arriving whole"
 
 
-def hold(path: Path) -> "subprocess.Popen":
+def hold(path: Path) -> subprocess.Popen:
     """Opens path without sharing in another Windows process, as an editor or a scanner
     still writing a photo would, until the returned process is ended; returns once the
     file is held."""
-    holder = wd.start_windows(wd.BIN / "UiProbe.exe", "hold", wd.windows_path(path), HOLD_LIMIT_MS,
-                              stdout=subprocess.PIPE)
+    holder = wd.start_windows(
+        wd.BIN / "UiProbe.exe", "hold", wd.windows_path(path), HOLD_LIMIT_MS, stdout=subprocess.PIPE
+    )
     assert b'"held":true' in holder.stdout.readline(), f"{path} could not be held"
     return holder
 
 
-def release(holder: "subprocess.Popen") -> None:
+def release(holder: subprocess.Popen) -> None:
     holder.kill()
     holder.wait(timeout=30)
 

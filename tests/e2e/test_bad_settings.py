@@ -1,5 +1,6 @@
 """Settings files the uploader cannot use as they are: it starts anyway, and the login or
 the upload fails with its designed message. Nothing overflows."""
+
 import pytest
 
 import road
@@ -34,8 +35,12 @@ def test_values_of_a_thousand_characters_and_more(install, album, sources):
     assert outcome.seen == [LOGIN_FAILED]
 
     # A login URL of 1000 characters is cut to 519 and does not fit either.
-    keys = {"LoginUrl": album.login_url + "?" + "q" * 1000, "UploadUrl": album.upload_url,
-            "LoginName": road.ACCOUNT, "Password": road.PASSWORD}
+    keys = {
+        "LoginUrl": album.login_url + "?" + "q" * 1000,
+        "UploadUrl": album.upload_url,
+        "LoginName": road.ACCOUNT,
+        "Password": road.PASSWORD,
+    }
     install.write_ini(**keys)
     outcome = run(install, album, files, limit=60)
     assert outcome.seen == [LOGIN_FAILED]
@@ -44,8 +49,12 @@ def test_values_of_a_thousand_characters_and_more(install, album, sources):
 
 
 def test_urls_that_do_not_parse(install, album, sources):
-    install.write_ini(LoginUrl="not a url at all", UploadUrl="::::", LoginName=road.ACCOUNT,
-                      Password=road.PASSWORD)
+    install.write_ini(
+        LoginUrl="not a url at all",
+        UploadUrl="::::",
+        LoginName=road.ACCOUNT,
+        Password=road.PASSWORD,
+    )
     files = road.make_files(sources, 1)
     outcome = run(install, album, files, limit=60)
     # Without a scheme the whole text is taken for a host name. That connection opens (an
@@ -56,11 +65,15 @@ def test_urls_that_do_not_parse(install, album, sources):
     assert (install.temp / "photo1.jpg").exists()
 
 
-@pytest.mark.parametrize("content", [
-    b"[Elsewhere]\r\nLoginName=x@example.jp\r\nPassword=pw\r\n",
-    bytes(range(256)) * 40,
-    b"[WebAlbum\r\nLoginName=\x00\x01\x02\r\n\xff\xfe[[[]]]===\r\n",
-], ids=["missing section", "binary junk", "broken section"])
+@pytest.mark.parametrize(
+    "content",
+    [
+        b"[Elsewhere]\r\nLoginName=x@example.jp\r\nPassword=pw\r\n",
+        bytes(range(256)) * 40,
+        b"[WebAlbum\r\nLoginName=\x00\x01\x02\r\n\xff\xfe[[[]]]===\r\n",
+    ],
+    ids=["missing section", "binary junk", "broken section"],
+)
 def test_unusable_files_fall_back_to_the_defaults(install, album, sources, content):
     write_raw(install, content)
     uploader = wd.Uploader(install, 1)
@@ -98,8 +111,12 @@ def test_an_unreadable_settings_file(install, album):
 
 
 def test_file_save_login_information_writes_the_settings_beside_the_program(install):
-    install.write_ini(LoginUrl="http://127.0.0.1:9/l", UploadUrl="http://127.0.0.1:9/u",
-                      LoginName=road.ACCOUNT, Password=road.PASSWORD)
+    install.write_ini(
+        LoginUrl="http://127.0.0.1:9/l",
+        UploadUrl="http://127.0.0.1:9/u",
+        LoginName=road.ACCOUNT,
+        Password=road.PASSWORD,
+    )
     uploader = wd.Uploader(install)
     try:
         window = uploader.main_window()
@@ -113,8 +130,11 @@ def test_file_save_login_information_writes_the_settings_beside_the_program(inst
         uploader.kill()
     # Saved without Shift: the URLs are left out, the password is in clear text.
     assert install.ini.read_bytes().decode("cp932").splitlines() == [
-        "# Vistoraサーバー情報ファイル", "[WebAlbum]", f"LoginName={road.ACCOUNT}",
-        f"Password={road.PASSWORD}"]
+        "# Vistoraサーバー情報ファイル",
+        "[WebAlbum]",
+        f"LoginName={road.ACCOUNT}",
+        f"Password={road.PASSWORD}",
+    ]
 
 
 def test_a_program_path_too_long_to_be_known_writes_no_settings(tmp_path):

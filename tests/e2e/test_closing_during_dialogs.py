@@ -2,6 +2,7 @@
 alert, the close question, the login dialog. The program ends once, exit code 0, keeps
 every file it did not deliver, and never tears a job down twice.
 """
+
 import time
 
 import pytest
@@ -33,8 +34,11 @@ def teardowns(uploader) -> int:
 
 def job_alerts(uploader) -> list[str]:
     prefix = b"job alert: "
-    return [line[len(prefix):].decode("cp932").rstrip("\n")
-            for line in uploader.debug_lines() if line.startswith(prefix)]
+    return [
+        line[len(prefix) :].decode("cp932").rstrip("\n")
+        for line in uploader.debug_lines()
+        if line.startswith(prefix)
+    ]
 
 
 def assert_ended_cleanly(uploader) -> None:
@@ -69,8 +73,9 @@ def test_closing_while_the_give_up_alert_is_open(how, install, album, sources, s
 
 
 @pytest.mark.parametrize("how", ["exit", "close"])
-def test_closing_while_the_login_failure_alert_is_open(how, install, album, sources,
-                                                       start_uploader):
+def test_closing_while_the_login_failure_alert_is_open(
+    how, install, album, sources, start_uploader
+):
     road.configure(install, album, password="wrong password")
     before = install.ini.read_bytes()
     files = road.make_files(sources, 1)
@@ -109,7 +114,8 @@ def test_closing_while_the_login_dialog_is_open(how, install, album, sources, st
 
 
 def test_an_upload_command_while_the_login_dialog_is_open_opens_no_second_one(
-        install, album, sources, start_uploader):
+    install, album, sources, start_uploader
+):
     road.configure(install, album, account=None, password=None)
     files = road.make_files(sources, 1)
     uploader, window = start_run(start_uploader, install, files)
@@ -131,8 +137,9 @@ def test_an_upload_command_while_the_login_dialog_is_open_opens_no_second_one(
     assert sorted(album.stored_files(road.ACCOUNT)) == ["photo1.jpg"]
 
 
-def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(install, album, sources,
-                                                               start_uploader):
+def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(
+    install, album, sources, start_uploader
+):
     road.configure(install, album)
     # A body larger than the socket buffers take on loopback (a few MB), which the service
     # begins to read only 2 s after the request: the stop, a second after the close,
@@ -149,8 +156,9 @@ def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(install, album,
     lines = uploader.debug_lines()
     stopped = lines.index(b"SendRequest: request failed\n")
     upload_began = max(i for i, line in enumerate(lines[:stopped]) if line.startswith(b"job "))
-    assert not any(line.startswith(b"REQUEST_SENT") for line in lines[upload_began:stopped]), \
+    assert not any(line.startswith(b"REQUEST_SENT") for line in lines[upload_began:stopped]), (
         "the body was sent whole before the stop"
+    )
     # The service may still be reading what WinINet sent before the program ended.
     wd.poll(lambda: all(entry["finished"] for entry in road.uploads(album)), timeout=30)
     received = [entry for entry in road.uploads(album) if entry.get("files")]
@@ -161,8 +169,9 @@ def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(install, album,
 
 
 @pytest.mark.parametrize("endpoint", ["login", "upload"])
-def test_a_stop_while_the_answer_is_awaited_interrupts(endpoint, install, album, sources,
-                                                       start_uploader):
+def test_a_stop_while_the_answer_is_awaited_interrupts(
+    endpoint, install, album, sources, start_uploader
+):
     road.configure(install, album)
     # The status line comes at once, the first byte of the answer only much later.
     album.set_faults([Fault(endpoint=endpoint, body="success", drip=30, process=True)])
@@ -170,8 +179,9 @@ def test_a_stop_while_the_answer_is_awaited_interrupts(endpoint, install, album,
     uploader, window = start_run(start_uploader, install, files)
     # An upload's answer is awaited after the login's.
     answers = 2 if endpoint == "upload" else 1
-    assert wd.poll(lambda: uploader.debug_lines().count(b"HTTP status 200\n") >= answers,
-                   timeout=30), "the answer was never awaited"
+    assert wd.poll(
+        lambda: uploader.debug_lines().count(b"HTTP status 200\n") >= answers, timeout=30
+    ), "the answer was never awaited"
     time.sleep(0.5)
 
     close(window, "exit")

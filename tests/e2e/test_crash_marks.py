@@ -1,5 +1,6 @@
 """The crash check that every test passes through (conftest.py) sees a crash and a double
 free: a check that saw nothing could not tell a clean run from a broken one."""
+
 import pytest
 
 import winedrive as wd

@@ -1,4 +1,5 @@
 """The uploader's DDE service, driven by the host tool as a host application drives it."""
+
 import pytest
 
 import winedrive as wd
@@ -56,17 +57,21 @@ def test_names_that_leave_temp_are_refused(running, install):
 
 def test_login_data_without_a_settings_file(running):
     data = wd.reply_bytes(request("Upload", "LoginData"))
-    assert data == (b"http://vistora-album.invalid/Pc/Upld_Login.aspx\t"
-                    b"http://vistora-album.invalid/Pc/Upld_Upload.aspx\t\t")
+    assert data == (
+        b"http://vistora-album.invalid/Pc/Upld_Login.aspx\t"
+        b"http://vistora-album.invalid/Pc/Upld_Upload.aspx\t\t"
+    )
     assert wd.reply_bytes(request("Upload", "ExitCondition")) == data
 
 
 def test_login_data_pokes(running):
-    four = "http://h/l\thttp://h/u\tme@x.jp\tpw\n".encode().hex()
+    four = b"http://h/l\thttp://h/u\tme@x.jp\tpw\n".hex()
     assert wd.host_raw("poke", "Upload", "LoginData", "--hex", four)[1]["result"] == "ack"
-    empty_field = "http://h/l\thttp://h/u\t\tpw\n".encode().hex()
-    assert (wd.host_raw("poke", "Upload", "LoginData", "--hex", empty_field)[1]["result"]
-            == "not-processed")
+    empty_field = b"http://h/l\thttp://h/u\t\tpw\n".hex()
+    assert (
+        wd.host_raw("poke", "Upload", "LoginData", "--hex", empty_field)[1]["result"]
+        == "not-processed"
+    )
     assert b"LoginDataXfer poke received." in running.debug_lines()
     # Staged only: the settings change at the next run.
     assert wd.reply_bytes(request("Upload", "LoginData")).endswith(b"\t\t")
@@ -108,7 +113,9 @@ def test_closing_with_waiting_rows_asks_first(running):
     window = running.main_window()
     wd.post(window["hwnd"], wd.WM_CLOSE)
     question = wd.wait_for_dialog(window["pid"], "注意")
-    assert wd.message_text(question) == "まだ待機ファイルが残っています。アップロードを中断しますか？"
+    assert (
+        wd.message_text(question) == "まだ待機ファイルが残っています。アップロードを中断しますか？"
+    )
     wd.click(question["hwnd"], 7)  # IDNO
     assert wd.wait_gone(question["hwnd"])
     assert wd.find_window()["hwnd"] == window["hwnd"]

@@ -1,6 +1,7 @@
 """Uploads whose connection is refused, or whose service goes away mid-upload: the file
 stays in the temp folder and the program does not hang.
 """
+
 import subprocess
 import sys
 import time
@@ -16,8 +17,11 @@ def test_upload_to_a_refused_connection_keeps_the_file(install, album, sources):
     # failure in a row shows its alert and the program closes without saving.
     road.configure(install, album)
     ini = install.ini.read_bytes().decode("cp932")
-    install.ini.write_bytes(ini.replace(album.upload_url, f"http://127.0.0.1:{unused_port()}/"
-                                        "Pc/Upld_Upload.aspx").encode("cp932"))
+    install.ini.write_bytes(
+        ini.replace(
+            album.upload_url, f"http://127.0.0.1:{unused_port()}/Pc/Upld_Upload.aspx"
+        ).encode("cp932")
+    )
     before = install.ini.read_bytes()
     files = road.make_files(sources, 1)
     outcome = run(install, album, files, limit=120)
@@ -33,11 +37,20 @@ def test_the_service_stopping_in_the_middle_of_an_upload(install, tmp_path, sour
     are refused. The file stays."""
     port = unused_port()
     service = subprocess.Popen(
-        [sys.executable, str(wd.ROOT / "service" / "album_service.py"), "--port", str(port),
-         "--storage", str(tmp_path / "album"), "--account", f"{road.ACCOUNT}:{road.PASSWORD}",
-         "--faults", str(_write(tmp_path / "faults.json",
-                                '[{"endpoint": "upload", "delay": 30}]'))],
-        stdout=subprocess.PIPE)
+        [
+            sys.executable,
+            str(wd.ROOT / "service" / "album_service.py"),
+            "--port",
+            str(port),
+            "--storage",
+            str(tmp_path / "album"),
+            "--account",
+            f"{road.ACCOUNT}:{road.PASSWORD}",
+            "--faults",
+            str(_write(tmp_path / "faults.json", '[{"endpoint": "upload", "delay": 30}]')),
+        ],
+        stdout=subprocess.PIPE,
+    )
     try:
         assert b"listening" in service.stdout.readline()
 
@@ -59,8 +72,7 @@ def test_the_service_stopping_in_the_middle_of_an_upload(install, tmp_path, sour
                     killed.append(time.monotonic())
             return False
 
-        outcome = run(install, None, files, limit=200,
-                                    close_after=stop_service_once_uploading)
+        outcome = run(install, None, files, limit=200, close_after=stop_service_once_uploading)
         assert killed
         # The cut attempt finds no answer to read for 60 s; ten refused ones follow and
         # the program gives up.
@@ -74,5 +86,3 @@ def test_the_service_stopping_in_the_middle_of_an_upload(install, tmp_path, sour
 def _write(path: Path, text: str) -> Path:
     path.write_text(text)
     return path
-
-

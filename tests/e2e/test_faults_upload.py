@@ -5,6 +5,7 @@ time-outs. A file leaves the temp folder only when the service holds exactly its
 The designed time-outs make some cases slow: an answer the upload cannot judge keeps it
 reading for 60 s, and a request that cannot be started is waited for 60 s.
 """
+
 import pytest
 
 import road
@@ -19,19 +20,35 @@ BUSY_CPU_SECONDS = 10
 UPLOAD_FAULTS = {
     # name: (fault, attempts, alerts, least seconds)
     "succ": (Fault(endpoint="upload", times=1, body="succ"), 2, [], 0),
-    "success followed by more": (Fault(endpoint="upload", times=1, body="success, stored",
-                                       process=True), 1, [], 0),
+    "success followed by more": (
+        Fault(endpoint="upload", times=1, body="success, stored", process=True),
+        1,
+        [],
+        0,
+    ),
     "fail": (Fault(endpoint="upload", times=1, body="fail"), 2, [], 0),
     "garbage": (Fault(endpoint="upload", times=1, body=b"\x00\xff<html>oops</html>\r\n"), 2, [], 0),
     "3000 bytes": (Fault(endpoint="upload", times=1, body=b"x" * 3000), 2, [], 0),
-    "HTTP 500 reading success": (Fault(endpoint="upload", times=1, status=500, body="success"),
-                                 2, [], 0),
+    "HTTP 500 reading success": (
+        Fault(endpoint="upload", times=1, status=500, body="success"),
+        2,
+        [],
+        0,
+    ),
     # Judged as soon as four bytes are in: "succ".
-    "dripped a byte a second": (Fault(endpoint="upload", times=1, body="success", drip=1.0,
-                                      process=True), 2, [], 3),
+    "dripped a byte a second": (
+        Fault(endpoint="upload", times=1, body="success", drip=1.0, process=True),
+        2,
+        [],
+        3,
+    ),
     "connection dropped": (Fault(endpoint="upload", times=1, drop=True), 2, [TIMED_OUT], 60),
-    "reset while the body is sent": (Fault(endpoint="upload", times=1, drop_during_body=True),
-                                     2, [TIMED_OUT], 60),
+    "reset while the body is sent": (
+        Fault(endpoint="upload", times=1, drop_during_body=True),
+        2,
+        [TIMED_OUT],
+        60,
+    ),
     "empty answer": (Fault(endpoint="upload", times=1, body=""), 2, [TIMED_OUT], 60),
     "one byte": (Fault(endpoint="upload", times=1, body="s"), 2, [TIMED_OUT], 60),
     "three bytes": (Fault(endpoint="upload", times=1, body="suc"), 2, [TIMED_OUT], 60),
@@ -58,5 +75,3 @@ def test_upload_fault(name, install, album, sources):
     # Waiting out an answer is waiting: spinning on reads kept a core busy for the whole
     # 60 s (32 s of CPU measured here), where a run takes well under one second.
     assert outcome.cpu < BUSY_CPU_SECONDS
-
-

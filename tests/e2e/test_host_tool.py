@@ -1,4 +1,5 @@
 """The host tool's hand-over mode and its answers when the uploader is not there."""
+
 import json
 
 import road
@@ -25,8 +26,9 @@ def test_handover_copies_pokes_and_starts_the_uploader(install, tmp_path, start_
         # A second hand-over finds the running uploader instead of starting another.
         extra = tmp_path / "c.jpg"
         extra.write_bytes(b"c")
-        result = wd.host_handover("--exe", wd.windows_path(install.exe), "--no-upload",
-                                  wd.windows_path(extra))
+        result = wd.host_handover(
+            "--exe", wd.windows_path(install.exe), "--no-upload", wd.windows_path(extra)
+        )
         assert result.returncode == 0, result.stderr
         assert len(wd.list_view(lists[0]["hwnd"])["rows"]) == 3
     finally:
@@ -50,8 +52,12 @@ def test_one_conversation_per_topic_with_reads_between_the_pokes(install, album,
     first = wd.windows_path(install.temp / "photo1.jpg")
     assert reads == {
         "Upload/SysItems": ("ack", b"Filename\tSysItems\tLoginData\tExitCondition\0"),
-        "Upload/LoginData": ("ack", "\t".join([album.login_url, album.upload_url, road.ACCOUNT,
-                                               road.PASSWORD]).encode("cp932")),
+        "Upload/LoginData": (
+            "ack",
+            "\t".join([album.login_url, album.upload_url, road.ACCOUNT, road.PASSWORD]).encode(
+                "cp932"
+            ),
+        ),
         "Upload/Filename": ("ack", first.encode("cp932") + b"\0"),
         "System/Topics": ("ack", b"System\tUpload\0"),
     }
@@ -68,7 +74,8 @@ def test_raw_mode_reports_a_missing_service():
 
 
 def test_handover_reports_an_uploader_that_cannot_start(tmp_path):
-    result = wd.host_handover("--exe", wd.windows_path(tmp_path / "missing.exe"),
-                              "--start-timeout", "2")
+    result = wd.host_handover(
+        "--exe", wd.windows_path(tmp_path / "missing.exe"), "--start-timeout", "2"
+    )
     assert result.returncode == 3
     assert "cannot start" in result.stderr

@@ -1,5 +1,6 @@
 """Hostile DDE input: the uploader stays responsive, crashes on nothing, and its queue holds
 exactly the names it acknowledged."""
+
 import os
 import random
 import subprocess
@@ -35,7 +36,9 @@ def poke_bytes(data: bytes, item="Filename", topic="Upload"):
     with tempfile.NamedTemporaryFile(delete=False) as payload:
         payload.write(data)
     try:
-        return wd.host_raw("poke", topic, item, "--file", wd.windows_path(payload.name))[1]["result"]
+        return wd.host_raw("poke", topic, item, "--file", wd.windows_path(payload.name))[1][
+            "result"
+        ]
     finally:
         os.unlink(payload.name)
 
@@ -85,8 +88,10 @@ def test_login_data_pokes_that_cannot_be_staged(running):
 def test_wrong_formats_topics_items_and_advise_loops(running):
     for fmt in ("2", "13", "49152"):
         assert wd.host_raw("--format", fmt, "request", "Upload", "Filename")[1]["data"] is False
-        assert wd.host_raw("--format", fmt, "poke", "Upload", "Filename", "--text", "a")[1][
-            "result"] == "not-processed"
+        assert (
+            wd.host_raw("--format", fmt, "poke", "Upload", "Filename", "--text", "a")[1]["result"]
+            == "not-processed"
+        )
     assert not wd.host_raw("connect", "Nothing")[1]["connected"]
     assert not wd.host_raw("--service", "OtherServer", "connect", "System")[1]["connected"]
     assert wd.host_raw("request", "Upload", "Topics")[1]["data"] is False
@@ -118,9 +123,19 @@ def test_twenty_hosts_poking_at_once(running):
     processes = []
     for host in range(20):
         names = [f"h{host:02d}-{n:03d}.jpg" for n in range(100)]
-        processes.append(wd.start_windows(
-            wd.BIN / "VistoraHost.exe", "raw", "--timeout", "60000", "poke-many", "Upload",
-            "Filename", *names, stdout=subprocess.PIPE))
+        processes.append(
+            wd.start_windows(
+                wd.BIN / "VistoraHost.exe",
+                "raw",
+                "--timeout",
+                "60000",
+                "poke-many",
+                "Upload",
+                "Filename",
+                *names,
+                stdout=subprocess.PIPE,
+            )
+        )
     acknowledged = 0
     for process in processes:
         out, _ = process.communicate(timeout=600)

@@ -2,6 +2,7 @@
 trusted root authorities, and a certificate that fails the check stops the login before
 a byte of it leaves.
 """
+
 import pytest
 
 import road
@@ -44,8 +45,9 @@ REFUSED = {
 
 
 @pytest.mark.parametrize("case", list(REFUSED))
-def test_a_certificate_that_fails_the_check_ends_the_login(case, authority, install, sources,
-                                                          tmp_path):
+def test_a_certificate_that_fails_the_check_ends_the_login(
+    case, authority, install, sources, tmp_path
+):
     with album_serving(tmp_path, REFUSED[case](authority, tmp_path / "other")) as album:
         road.configure(install, album)
         before = install.ini.read_bytes()

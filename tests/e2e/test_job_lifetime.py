@@ -4,6 +4,7 @@ the same way for the same phase.
 
 VISTORA_STRESS_ROUNDS sets how often each phase is tried (2 by default).
 """
+
 import os
 import time
 
@@ -21,8 +22,9 @@ SET_ASIDE = b"job set aside: its thread has ended, WinINet still holds a request
 
 
 def wait_for_debug(uploader, text: bytes, count: int = 1, timeout: float = 30) -> None:
-    seen = wd.poll(lambda: sum(text in line for line in uploader.debug_lines()) >= count,
-                   timeout=timeout)
+    seen = wd.poll(
+        lambda: sum(text in line for line in uploader.debug_lines()) >= count, timeout=timeout
+    )
     assert seen, f"never saw {text!r}"
 
 
@@ -31,8 +33,11 @@ def destroy_and_check(uploader, window, teardown: bytes) -> None:
     wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
     # The longest teardown: the upload's pauses, the retirement and the window's own second.
     assert uploader.wait(timeout=30) == 0
-    teardowns = [line for line in uploader.debug_lines() if line.startswith(b"job ")
-                 and line[4:].startswith((b"retired", b"set aside"))]
+    teardowns = [
+        line
+        for line in uploader.debug_lines()
+        if line.startswith(b"job ") and line[4:].startswith((b"retired", b"set aside"))
+    ]
     assert teardowns and teardowns[-1] == teardown, teardowns
     assert b"job set aside: its thread has not ended\n" not in teardowns
 
@@ -49,6 +54,7 @@ def start_run(start_uploader, install, sources, size=20000):
 # Each phase: the service's behaviour that holds the job there, how the test knows it got
 # there, and how the job is then taken down: retired, or, when WinINet still holds a
 # request whose answer never came, set aside with its thread ended.
+
 
 def login_phase(phase, album):
     if phase == "open":
@@ -85,8 +91,9 @@ def upload_phase(phase, album, install):
 
 @pytest.mark.parametrize("round_", range(ROUNDS))
 @pytest.mark.parametrize("phase", ["open", "wait", "read", "alert"])
-def test_destroying_the_window_during_a_login(phase, round_, install, album, sources,
-                                              start_uploader):
+def test_destroying_the_window_during_a_login(
+    phase, round_, install, album, sources, start_uploader
+):
     road.configure(install, album)
     teardown, reached = login_phase(phase, album)
     uploader, window = start_run(start_uploader, install, sources)
@@ -98,8 +105,9 @@ def test_destroying_the_window_during_a_login(phase, round_, install, album, sou
 
 @pytest.mark.parametrize("round_", range(ROUNDS))
 @pytest.mark.parametrize("phase", ["send", "wait", "read", "alert"])
-def test_destroying_the_window_during_an_upload(phase, round_, install, album, sources,
-                                                start_uploader):
+def test_destroying_the_window_during_an_upload(
+    phase, round_, install, album, sources, start_uploader
+):
     road.configure(install, album)
     teardown, size, stored, reached = upload_phase(phase, album, install)
     uploader, window = start_run(start_uploader, install, sources, size=size)

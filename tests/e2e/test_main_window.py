@@ -1,7 +1,9 @@
 """The main window as a user meets it: started under Wine, looked at from outside."""
+
 import time
 
 import winedrive as wd
+
 
 def test_the_program_shows_its_window_from_its_own_resources(start_uploader):
     # The controls and their layout are the unit tests' (they build the same window);

@@ -2,6 +2,7 @@
 the uploader's preconfigured WinINet session follows): tinyproxy on loopback, whose log
 shows what passed through it.
 """
+
 import re
 import socket
 import subprocess
@@ -26,10 +27,14 @@ class Tinyproxy:
         self.log = folder / "tinyproxy.log"
         config = folder / "tinyproxy.conf"
         # No ConnectPort line: CONNECT may reach any port, the test service's included.
-        config.write_text(f'Port {self.port}\nListen 127.0.0.1\nLogFile "{self.log}"\n'
-                          "LogLevel Connect\n")
-        self.process = subprocess.Popen(["tinyproxy", "-d", "-c", str(config)],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        config.write_text(
+            f'Port {self.port}\nListen 127.0.0.1\nLogFile "{self.log}"\nLogLevel Connect\n'
+        )
+        self.process = subprocess.Popen(
+            ["tinyproxy", "-d", "-c", str(config)],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
         if not wd.poll(self._listening, STARTUP_LIMIT):
             self.stop()
             raise RuntimeError(f"tinyproxy did not start on port {self.port}")
@@ -81,8 +86,10 @@ def test_https_through_a_proxy_ends_the_login_under_wine(proxy, install, sources
     # service's answer, and no TLS follows (README, "Where Wine differs from Windows").
     # Pinned as it stands, so that a mended Wine, or a change in the program's calls,
     # shows here.
-    with trusted_authority(tmp_path / "authority") as authority, \
-            album_serving(tmp_path, authority.issue("localhost")) as album:
+    with (
+        trusted_authority(tmp_path / "authority") as authority,
+        album_serving(tmp_path, authority.issue("localhost")) as album,
+    ):
         road.configure(install, album)
         before = install.ini.read_bytes()
         files = road.make_files(sources, 1)

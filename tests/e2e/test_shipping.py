@@ -1,13 +1,21 @@
 """What is shipped: the release archive as a person at the desktop unpacks it, and the
 hand-over example as a host developer builds it."""
+
 import shutil
 import zipfile
 
 import road
 import winedrive as wd
 
-ARCHIVE_CONTENTS = ["HOST-PROTOCOL.md", "README-ja.txt", "Vistora.ini.sample",
-                    "VistoraHost.exe", "VistoraUploader.exe", "handover.c", "temp/"]
+ARCHIVE_CONTENTS = [
+    "HOST-PROTOCOL.md",
+    "README-ja.txt",
+    "Vistora.ini.sample",
+    "VistoraHost.exe",
+    "VistoraUploader.exe",
+    "handover.c",
+    "temp/",
+]
 
 
 def unpack_release(folder):
@@ -33,8 +41,10 @@ def test_the_release_archive_works_as_unpacked(tmp_path, album, sources):
     try:
         assert uploader.main_window() is not None
         code, answer = wd.host_raw("request", "Upload", "LoginData")
-        assert wd.reply_bytes(answer) == (b"http://vistora-album.invalid/Pc/Upld_Login.aspx\t"
-                                          b"http://vistora-album.invalid/Pc/Upld_Upload.aspx\t\t")
+        assert wd.reply_bytes(answer) == (
+            b"http://vistora-album.invalid/Pc/Upld_Login.aspx\t"
+            b"http://vistora-album.invalid/Pc/Upld_Upload.aspx\t\t"
+        )
         wd.post(uploader.main_window()["hwnd"], wd.WM_COMMAND, 40001)
         assert uploader.wait() == 0
     finally:
@@ -52,9 +62,18 @@ def test_the_release_archive_works_as_unpacked(tmp_path, album, sources):
     uploader = wd.Uploader(install, 2)
     try:
         assert uploader.main_window() is not None
-        result = wd.run_windows(install.folder / "VistoraHost.exe", "handover", "--exe",
-                                wd.windows_path(install.exe), "--count", 2, "--wait", 120,
-                                *[wd.windows_path(f) for f in files], timeout=180)
+        result = wd.run_windows(
+            install.folder / "VistoraHost.exe",
+            "handover",
+            "--exe",
+            wd.windows_path(install.exe),
+            "--count",
+            2,
+            "--wait",
+            120,
+            *[wd.windows_path(f) for f in files],
+            timeout=180,
+        )
         assert result.returncode == 0, result.stdout + result.stderr
         assert uploader.wait() == 0
     finally:
@@ -67,11 +86,18 @@ def test_the_hand_over_example_does_the_whole_hand_over(install, album, sources)
     road.configure(install, album)
     # The second byte of 表 (0x95 0x5C) is a backslash: the name must survive it.
     photos = road.make_files(sources, 2) + road.make_files(sources, 1, prefix="表紙")
-    result = wd.run_windows(wd.BIN / "HandoverExample.exe", wd.windows_path(install.exe),
-                            *[wd.windows_path(p) for p in photos], timeout=180)
+    result = wd.run_windows(
+        wd.BIN / "HandoverExample.exe",
+        wd.windows_path(install.exe),
+        *[wd.windows_path(p) for p in photos],
+        timeout=180,
+    )
     assert result.returncode == 0, result.stdout + result.stderr
     assert result.stdout.decode("cp932").splitlines() == [
-        "delivered: photo1.jpg", "delivered: photo2.jpg", "delivered: 表紙1.jpg"]
+        "delivered: photo1.jpg",
+        "delivered: photo2.jpg",
+        "delivered: 表紙1.jpg",
+    ]
     # It started the uploader and returned only after its end.
     assert wd.find_window() is None
     assert album.stored_files(road.ACCOUNT) == {p.name: p.read_bytes() for p in photos}

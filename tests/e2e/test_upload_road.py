@@ -3,6 +3,7 @@
 Everywhere: a file leaves the temp folder only when the service stored exactly its bytes
 and answered "success".
 """
+
 import hashlib
 
 import road
@@ -41,12 +42,17 @@ def test_three_announced_files_log_in_upload_and_end(install, album, sources, st
         assert upload["raw_query"] == f"sessionId={sessions[0]}&userId={road.ACCOUNT}"
     # Saved without Shift: comment, section, name and password.
     lines = install.ini.read_bytes().decode("cp932").splitlines()
-    assert lines == ["# Vistoraサーバー情報ファイル", "[WebAlbum]",
-                     f"LoginName={road.ACCOUNT}", f"Password={road.PASSWORD}"]
+    assert lines == [
+        "# Vistoraサーバー情報ファイル",
+        "[WebAlbum]",
+        f"LoginName={road.ACCOUNT}",
+        f"Password={road.PASSWORD}",
+    ]
 
 
-def test_an_unreached_count_keeps_the_window_open_for_another_run(install, album, sources,
-                                                                 start_uploader):
+def test_an_unreached_count_keeps_the_window_open_for_another_run(
+    install, album, sources, start_uploader
+):
     road.configure(install, album)
     files = road.make_files(sources, 3)
     uploader = start_uploader(3)
@@ -169,10 +175,16 @@ def test_new_login_data_during_an_upload_brings_a_new_login(install, album, sour
     assert answer["result"] == "ack"
     window = wd.find_window()
     assert wd.wait_gone(window["hwnd"], timeout=60)
-    kinds = [(e["endpoint"], e["form"].get("userId") or e["query"].get("userId"))
-             for e in album.journal()]
-    assert kinds == [("login", road.ACCOUNT), ("upload", road.ACCOUNT),
-                     ("login", "hanako@example.jp"), ("upload", "hanako@example.jp")]
+    kinds = [
+        (e["endpoint"], e["form"].get("userId") or e["query"].get("userId"))
+        for e in album.journal()
+    ]
+    assert kinds == [
+        ("login", road.ACCOUNT),
+        ("upload", road.ACCOUNT),
+        ("login", "hanako@example.jp"),
+        ("upload", "hanako@example.jp"),
+    ]
     assert list(stored(album, "hanako@example.jp")) == ["photo2.jpg"]
 
 
@@ -215,8 +227,9 @@ def test_cancelling_the_login_dialog_ends_the_program(install, album, sources):
     assert (install.temp / "photo1.jpg").exists()
 
 
-def test_a_photo_another_program_holds_is_not_sent_until_it_can_be_read(install, album, sources,
-                                                                         start_uploader):
+def test_a_photo_another_program_holds_is_not_sent_until_it_can_be_read(
+    install, album, sources, start_uploader
+):
     # Its part header alone would reach the service as an empty photo that is stored,
     # confirmed and then deleted here.
     road.configure(install, album)
@@ -229,8 +242,13 @@ def test_a_photo_another_program_holds_is_not_sent_until_it_can_be_read(install,
         wd.host_raw("poke", "Upload", "Filename", "--text", photo.name)
         wd.host_raw("execute", "System", "--text", "upload")
         # Held through the login and the first upload attempt, to its end.
-        assert wd.poll(lambda: len(road.transfer_runs(uploader)) >= 2
-                       and road.transfer_runs(uploader)[1][-1] == 100, timeout=30)
+        assert wd.poll(
+            lambda: (
+                len(road.transfer_runs(uploader)) >= 2
+                and road.transfer_runs(uploader)[1][-1] == 100
+            ),
+            timeout=30,
+        )
     finally:
         road.release(holder)
     assert uploader.wait(timeout=60) == 0

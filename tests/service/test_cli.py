@@ -100,7 +100,7 @@ def test_faults_file_is_loaded(tmp_path, start_service):
     [
         (["--port", "0"], None),
         (["--storage", ".", "--account", "no-colon"], None),
-        (["--storage", ".", "--account", "me@example.com:\U0001F600"], None),
+        (["--storage", ".", "--account", "me@example.com:\U0001f600"], None),
         (["--config", "{config}"], {"storage": ".", "acounts": {}}),
     ],
     ids=["no-storage", "account-without-password", "password-not-in-cp932", "config-typo"],

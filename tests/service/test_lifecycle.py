@@ -19,7 +19,7 @@ def test_serves_on_the_given_port_until_stopped(tmp_path):
     port = free_port()
     svc = AlbumService(accounts={USER: PASSWORD}, storage=tmp_path / "s", port=port)
     with pytest.raises(RuntimeError):
-        svc.port
+        _ = svc.port
 
     svc.start()
     assert (svc.port, svc.base_url) == (port, f"http://127.0.0.1:{port}")

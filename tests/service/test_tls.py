@@ -1,4 +1,5 @@
 """The service over HTTPS, with certificates from a test authority."""
+
 import contextlib
 import re
 import socket
@@ -35,13 +36,15 @@ def client_trusting(authority) -> ssl.SSLContext:
 def test_serves_https_and_records_each_handshake(authority, server_files, tmp_path):
     with AlbumService(accounts=ACCOUNTS, storage=tmp_path / "s", ssl_context=server_files) as svc:
         assert svc.login_url == f"https://localhost:{svc.port}/Pc/Upld_Login.aspx"
-        answer = exchange(svc.port, login_request(svc.port, USER, PASSWORD),
-                          tls=client_trusting(authority))
+        answer = exchange(
+            svc.port, login_request(svc.port, USER, PASSWORD), tls=client_trusting(authority)
+        )
         assert answer.status == 200 and len(answer.body) == 32
         # A client that does not trust the certificate says so in the handshake.
         with pytest.raises(ssl.SSLCertVerificationError):
-            exchange(svc.port, login_request(svc.port, USER, PASSWORD),
-                     tls=ssl.create_default_context())
+            exchange(
+                svc.port, login_request(svc.port, USER, PASSWORD), tls=ssl.create_default_context()
+            )
         # Plain HTTP to the TLS port ends the handshake too.
         with socket.create_connection(("127.0.0.1", svc.port), timeout=10) as plain:
             plain.sendall(login_request(svc.port, USER, PASSWORD))
@@ -59,22 +62,42 @@ def test_serves_https_and_records_each_handshake(authority, server_files, tmp_pa
         assert [e["endpoint"] for e in svc.journal()] == ["login"]
 
 
-def test_a_client_that_never_starts_its_handshake_holds_up_no_other(authority, server_files,
-                                                                     tmp_path):
+def test_a_client_that_never_starts_its_handshake_holds_up_no_other(
+    authority, server_files, tmp_path
+):
     with AlbumService(accounts=ACCOUNTS, storage=tmp_path / "s", ssl_context=server_files) as svc:
         with socket.create_connection(("127.0.0.1", svc.port)):
             time.sleep(0.2)
-            answer = exchange(svc.port, login_request(svc.port, USER, PASSWORD), timeout=5,
-                              tls=client_trusting(authority))
+            answer = exchange(
+                svc.port,
+                login_request(svc.port, USER, PASSWORD),
+                timeout=5,
+                tls=client_trusting(authority),
+            )
         assert answer.status == 200
 
 
 def test_the_command_line_serves_https(authority, server_files, tmp_path):
     cert_file, key_file = server_files
     process = subprocess.Popen(
-        [sys.executable, str(SERVICE_SCRIPT), "--port", "0", "--storage", tmp_path / "s",
-         "--account", f"{USER}:{PASSWORD}", "--certificate", cert_file, "--key", key_file],
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        [
+            sys.executable,
+            str(SERVICE_SCRIPT),
+            "--port",
+            "0",
+            "--storage",
+            tmp_path / "s",
+            "--account",
+            f"{USER}:{PASSWORD}",
+            "--certificate",
+            cert_file,
+            "--key",
+            key_file,
+        ],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
     try:
         match = LISTENING.fullmatch(process.stdout.readline())
         assert match, process.stderr.read() if process.poll() is not None else ""

@@ -6,7 +6,6 @@ import socket
 import ssl
 import time
 from dataclasses import dataclass, field
-from typing import List, Optional, Tuple
 
 BOUNDARY = "--TAVIK-VISTORA-UPLOAD-FORM-DATA"
 DELIMITER = b"--" + BOUNDARY.encode("ascii")
@@ -39,13 +38,13 @@ def password_hash(password) -> bytes:
     return hashlib.sha1(raw).hexdigest().encode("ascii") + b"\n"
 
 
-def login_body(user_id: str, password=None, hash_field: Optional[bytes] = None) -> bytes:
+def login_body(user_id: str, password=None, hash_field: bytes | None = None) -> bytes:
     if hash_field is None:
         hash_field = password_hash(password)
     return b"userId=" + form_encode(user_id.encode(CLIENT_CODEPAGE)) + b"&hash=" + hash_field
 
 
-def file_part(filename: bytes, data: Optional[bytes], name: bytes = b"file") -> bytes:
+def file_part(filename: bytes, data: bytes | None, name: bytes = b"file") -> bytes:
     """One part; data None is a file the uploader could not read: the part ends
     right after its blank line, with no line break before the next delimiter."""
     head = (
@@ -59,7 +58,7 @@ def file_part(filename: bytes, data: Optional[bytes], name: bytes = b"file") -> 
     return head if data is None else head + data + b"\r\n"
 
 
-def multipart_body(filename, data: Optional[bytes]) -> bytes:
+def multipart_body(filename, data: bytes | None) -> bytes:
     if isinstance(filename, str):
         filename = filename.encode("utf-8")
     return file_part(filename, data) + DELIMITER + b"--\r\n"
@@ -81,7 +80,7 @@ def http10_request(port: int, target: bytes, content_type: str, body: bytes) -> 
     return head + b"\r\n" + body
 
 
-def request_headers(request: bytes) -> List[List[str]]:
+def request_headers(request: bytes) -> list[list[str]]:
     lines = request.split(b"\r\n\r\n", 1)[0].split(b"\r\n")[1:]
     return [list(line.decode("latin-1").split(": ", 1)) for line in lines]
 
@@ -98,7 +97,7 @@ def upload_target(session: str, user_id) -> bytes:
     return UPLOAD_PATH.encode() + b"?sessionId=" + session.encode() + b"&userId=" + user_id
 
 
-def upload_request(port: int, session: str, user_id, filename, data: Optional[bytes]) -> bytes:
+def upload_request(port: int, session: str, user_id, filename, data: bytes | None) -> bytes:
     body = multipart_body(filename, data)
     return http10_request(port, upload_target(session, user_id), MULTIPART_TYPE, body)
 
@@ -106,13 +105,13 @@ def upload_request(port: int, session: str, user_id, filename, data: Optional[by
 @dataclass
 class Answer:
     raw: bytes
-    status: Optional[int] = None
-    headers: List[Tuple[str, str]] = field(default_factory=list)
+    status: int | None = None
+    headers: list[tuple[str, str]] = field(default_factory=list)
     body: bytes = b""
     # (time.monotonic(), bytes) of every recv that returned data
-    arrivals: List[Tuple[float, bytes]] = field(default_factory=list)
+    arrivals: list[tuple[float, bytes]] = field(default_factory=list)
 
-    def header(self, name: str) -> Optional[str]:
+    def header(self, name: str) -> str | None:
         return next((v for k, v in self.headers if k.lower() == name.lower()), None)
 
 
@@ -127,8 +126,9 @@ def parse_answer(raw: bytes, arrivals) -> Answer:
     return answer
 
 
-def exchange(port: int, request: bytes, timeout: float = 10.0,
-             tls: Optional[ssl.SSLContext] = None) -> Answer:
+def exchange(
+    port: int, request: bytes, timeout: float = 10.0, tls: ssl.SSLContext | None = None
+) -> Answer:
     """Sends the request and reads until the service closes the connection; with tls,
     over TLS to the service's certificate name."""
     sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)

@@ -6,6 +6,7 @@ the counts add up. Run through scripts/soak.sh; the test suite runs a short one.
 
     soak_run.py [--files N] [--seed S] [--rate R] [--work DIR]
 """
+
 import argparse
 import hashlib
 import shutil
@@ -38,13 +39,26 @@ def main() -> int:
     share = args.rate / 3
     faults = [
         Fault(endpoint="upload", rate=share, seed=args.seed, body="fail", name="fail"),
-        Fault(endpoint="upload", rate=share / (1 - share), seed=args.seed + 1, status=500,
-              body="success", name="500 success"),
-        Fault(endpoint="upload", rate=share / (1 - 2 * share), seed=args.seed + 2, body="succ",
-              process=True, name="succ after storing"),
+        Fault(
+            endpoint="upload",
+            rate=share / (1 - share),
+            seed=args.seed + 1,
+            status=500,
+            body="success",
+            name="500 success",
+        ),
+        Fault(
+            endpoint="upload",
+            rate=share / (1 - 2 * share),
+            seed=args.seed + 2,
+            body="succ",
+            process=True,
+            name="succ after storing",
+        ),
     ]
-    with AlbumService(accounts={road.ACCOUNT: road.PASSWORD}, storage=work / "album",
-                      port=0) as album:
+    with AlbumService(
+        accounts={road.ACCOUNT: road.PASSWORD}, storage=work / "album", port=0
+    ) as album:
         install = wd.Install(work / "app")
         road.configure(install, album)
         files = road.make_files(sources, args.files, size=4096)
@@ -60,23 +74,34 @@ def main() -> int:
     failures = sum(1 for e in uploads if e["answer"] != "success" or e["status"] != 200)
     in_temp = {p.name for p in install.temp.iterdir()}
     delivered = [name for name in digests if name not in in_temp]
-    lost = [name for name in delivered
-            if hashlib.sha256(held.get(name, b"")).hexdigest() != digests[name]]
+    lost = [
+        name
+        for name in delivered
+        if hashlib.sha256(held.get(name, b"")).hexdigest() != digests[name]
+    ]
     confirmed = {e["raw_query"] for e in uploads if e["answer"] == "success" and e["status"] == 200}
 
     print(f"files handed over: {len(files)}")
     print(f"upload requests:   {len(uploads)}")
-    print(f"failures injected: {failures} ({dict(Counter(e['fault'] for e in uploads if e['fault']))})")
+    injected = Counter(e["fault"] for e in uploads if e["fault"])
+    print(f"failures injected: {failures} ({dict(injected)})")
     print(f"retries:           {len(uploads) - len(files)}")
     print(f"files delivered:   {len(delivered)} (left the temp folder, identical at the service)")
     print(f"files in temp:     {len(in_temp)}")
     print(f"files lost:        {len(lost)}")
     print(f"alerts:            {outcome.seen}")
     print(f"crashes:           {crashes or 'none'}")
-    print(f"time:              {outcome.elapsed:.0f} s ({outcome.elapsed / len(files):.2f} s "
-          f"per file), {time.monotonic() - started:.0f} s in all")
-    ok = (not lost and not crashes and len(delivered) + len(in_temp) == len(files)
-          and len(uploads) == len(files) + failures and bool(confirmed))
+    print(
+        f"time:              {outcome.elapsed:.0f} s ({outcome.elapsed / len(files):.2f} s "
+        f"per file), {time.monotonic() - started:.0f} s in all"
+    )
+    ok = (
+        not lost
+        and not crashes
+        and len(delivered) + len(in_temp) == len(files)
+        and len(uploads) == len(files) + failures
+        and bool(confirmed)
+    )
     print("soak:", "PASSED" if ok else "FAILED")
     return 0 if ok else 1
 

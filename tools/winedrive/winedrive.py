@@ -3,6 +3,7 @@
 Used by the end-to-end tests and the demo. Expects the environment that
 scripts/with-wine.sh sets up (WINEPREFIX, DISPLAY, a running wineserver).
 """
+
 from __future__ import annotations
 
 import atexit
@@ -15,7 +16,7 @@ import subprocess
 import tempfile
 import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -63,8 +64,15 @@ def wine_env(extra: dict | None = None) -> dict:
 PROGRAM_DEBUG = "fixme-all,warn+debugstr,warn+heap"
 # What Wine writes to stderr when a program crashes or its C runtime aborts, and, with
 # warn+heap, when it frees a block twice ("delayed freed block").
-CRASH_MARKS = (b"Unhandled", b"page fault", b"err:seh", b"Backtrace", b"Assertion",
-               b"wine: Call from", b"warn:heap")
+CRASH_MARKS = (
+    b"Unhandled",
+    b"page fault",
+    b"err:seh",
+    b"Backtrace",
+    b"Assertion",
+    b"wine: Call from",
+    b"warn:heap",
+)
 
 _run_logs: list[Path] = []
 _log_folder: Path | None = None
@@ -111,20 +119,27 @@ def crashes_seen() -> list[str]:
     return found
 
 
-def start_windows(program: Path | str, *args, env_extra: dict | None = None,
-                  **kwargs) -> subprocess.Popen:
+def start_windows(
+    program: Path | str, *args, env_extra: dict | None = None, **kwargs
+) -> subprocess.Popen:
     """Starts a Windows program beside the caller; its stderr goes to a remembered file."""
     env = wine_env({"WINEDEBUG": PROGRAM_DEBUG, **(env_extra or {})})
     stderr_path = new_run_log(Path(program).stem)
     with open(stderr_path, "wb") as err:
-        process = subprocess.Popen(["wine", str(program), *map(str, args)], env=env, stderr=err,
-                                   stdin=subprocess.DEVNULL, **kwargs)
+        process = subprocess.Popen(
+            ["wine", str(program), *map(str, args)],
+            env=env,
+            stderr=err,
+            stdin=subprocess.DEVNULL,
+            **kwargs,
+        )
     process.stderr_path = stderr_path
     return process
 
 
-def run_windows(program: Path | str, *args, timeout: float = 60,
-                **kwargs) -> subprocess.CompletedProcess:
+def run_windows(
+    program: Path | str, *args, timeout: float = 60, **kwargs
+) -> subprocess.CompletedProcess:
     """Runs a Windows console program to its end and captures its output as bytes.
 
     The output goes through files, not pipes: a Windows process that the program starts
@@ -140,11 +155,13 @@ def run_windows(program: Path | str, *args, timeout: float = 60,
             process.wait()
             raise
         out.seek(0)
-        return subprocess.CompletedProcess(process.args, process.returncode, out.read(),
-                                           process.stderr_path.read_bytes())
+        return subprocess.CompletedProcess(
+            process.args, process.returncode, out.read(), process.stderr_path.read_bytes()
+        )
 
 
 # --- UiProbe -------------------------------------------------------------------------
+
 
 class Probe:
     """One long-lived UiProbe in "serve" mode: a question costs about a millisecond,
@@ -159,13 +176,17 @@ class Probe:
 
     def _start(self) -> None:
         self._process = subprocess.Popen(
-            ["wine", str(BIN / "UiProbe.exe"), "serve"], env=wine_env(),
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            ["wine", str(BIN / "UiProbe.exe"), "serve"],
+            env=wine_env(),
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+        )
 
     def ask(self, *args):
         """Runs one command; returns (status, parsed answer)."""
         line = "\t".join(map(str, args)) + "\n"
-        for attempt in range(2):
+        for _attempt in range(2):
             if self._process is None or self._process.poll() is not None:
                 self._start()
             try:
@@ -213,8 +234,10 @@ def close_probe() -> None:
 
 def _decode_texts(value):
     if isinstance(value, dict):
-        return {k: (decode(v) if k in ("text", "title") and isinstance(v, str) else _decode_texts(v))
-                for k, v in value.items()}
+        return {
+            k: (decode(v) if k in ("text", "title") and isinstance(v, str) else _decode_texts(v))
+            for k, v in value.items()
+        }
     if isinstance(value, list):
         return [_decode_texts(v) for v in value]
     return value
@@ -230,11 +253,13 @@ def poll(condition, timeout: float, interval: float = 0.02):
         time.sleep(interval)
 
 
-def find_window(class_name: str = WINDOW_CLASS, title: str = WINDOW_TITLE,
-                timeout: float = 0) -> dict | None:
+def find_window(
+    class_name: str = WINDOW_CLASS, title: str = WINDOW_TITLE, timeout: float = 0
+) -> dict | None:
     def found():
         status, window = probe().ask("find", class_name, title)
         return _decode_texts(window) if status == 0 else None
+
     return poll(found, timeout)
 
 
@@ -246,7 +271,9 @@ def list_view(hwnd: int) -> dict:
     data = probe().ask("listview", hwnd)[1]
     return {
         "columns": _decode_texts(data["columns"]),
-        "rows": [{"param": r["param"], "cells": [decode(c) for c in r["cells"]]} for r in data["rows"]],
+        "rows": [
+            {"param": r["param"], "cells": [decode(c) for c in r["cells"]]} for r in data["rows"]
+        ],
     }
 
 
@@ -270,6 +297,7 @@ def message_text(dialog: dict) -> str:
 def wait_for_dialog(pid: int, title: str | None = None, timeout: float = 20) -> dict:
     def shown():
         return next((d for d in dialogs(pid) if title is None or d["title"] == title), None)
+
     dialog = poll(shown, timeout)
     if dialog is None:
         raise TimeoutError(f"no dialog {title!r} of process {pid} within {timeout} s")
@@ -309,10 +337,12 @@ def terminate(pid: int) -> bool:
 
 # --- The uploader ----------------------------------------------------------------------
 
+
 @dataclass
 class Install:
     """A private copy of the uploader in a folder of its own, with its temp folder; with
     copy False, the uploader that the folder already holds (an unpacked release, say)."""
+
     folder: Path
     copy: bool = True
 
@@ -343,14 +373,15 @@ class Install:
 # thread's id (with "+pid", the process's and the thread's), and with "+timestamp" by the
 # seconds.milliseconds of Wine's tick.
 DEBUG_LINE = re.compile(
-    rb'^(?:(\d+)\.(\d{3}):)?((?:[0-9a-f]+:){0,2})warn:debugstr:OutputDebugStringA "(.*)"$')
+    rb'^(?:(\d+)\.(\d{3}):)?((?:[0-9a-f]+:){0,2})warn:debugstr:OutputDebugStringA "(.*)"$'
+)
 
 
 @dataclass
 class DebugLine:
     text: bytes
     tick_ms: int | None = None  # Wine's GetTickCount value, with +timestamp
-    thread: str | None = None   # the writing thread's id, as Wine prints it
+    thread: str | None = None  # the writing thread's id, as Wine prints it
 
 
 def read_debug_lines(stderr: bytes) -> list[DebugLine]:
@@ -375,8 +406,7 @@ def _unescape_debug(text: bytes) -> bytes:
     """Wine prints debug strings C-escaped; returns the original bytes."""
     out = bytearray()
     i = 0
-    simple = {ord("n"): b"\n", ord("r"): b"\r", ord("t"): b"\t", ord("\\"): b"\\",
-              ord('"'): b'"'}
+    simple = {ord("n"): b"\n", ord("r"): b"\r", ord("t"): b"\t", ord("\\"): b"\\", ord('"'): b'"'}
     while i < len(text):
         c = text[i]
         if c != ord("\\"):
@@ -388,13 +418,13 @@ def _unescape_debug(text: bytes) -> bytes:
             out += simple[nxt]
             i += 2
         elif nxt == ord("x"):
-            out.append(int(text[i + 2:i + 4], 16))
+            out.append(int(text[i + 2 : i + 4], 16))
             i += 4
         elif chr(nxt).isdigit():
             j = i + 1
             while j < len(text) and j < i + 4 and text[j] in b"01234567":
                 j += 1
-            out.append(int(text[i + 1:j], 8))
+            out.append(int(text[i + 1 : j], 8))
             i = j
         else:
             out.append(nxt)
@@ -408,8 +438,9 @@ class Uploader:
     def __init__(self, install: Install, *args, cwd: Path | None = None):
         self.install = install
         self.args = [str(a) for a in args]
-        self.process = start_windows(install.exe, *self.args, cwd=str(cwd or install.folder),
-                                     stdout=subprocess.DEVNULL)
+        self.process = start_windows(
+            install.exe, *self.args, cwd=str(cwd or install.folder), stdout=subprocess.DEVNULL
+        )
         self.stderr_path = self.process.stderr_path
         self.started = time.monotonic()
 
@@ -449,8 +480,12 @@ class Uploader:
 def xdotool_key(window: dict, keys: str) -> None:
     """Types keys into a top-level window through the X server, as a user would."""
     title = window["text"]
-    found = subprocess.run(["xdotool", "search", "--name", f"^{re.escape(title)}$"],
-                           capture_output=True, text=True, timeout=10)
+    found = subprocess.run(
+        ["xdotool", "search", "--name", f"^{re.escape(title)}$"],
+        capture_output=True,
+        text=True,
+        timeout=10,
+    )
     x_ids = found.stdout.split()
     if not x_ids:
         raise RuntimeError(f"no X window titled {title!r}")
@@ -459,6 +494,7 @@ def xdotool_key(window: dict, keys: str) -> None:
 
 
 # --- The host tool -----------------------------------------------------------------------
+
 
 def host_raw(*args, timeout: float = 60):
     """One raw DDE transaction through VistoraHost; returns (exit code, parsed JSON)."""
@@ -511,7 +547,8 @@ def set_internet_proxy(server: str | None) -> None:
     if server:
         values.append(("ProxyServer", "REG_SZ", server))
     for name, kind, data in values:
-        result = run_windows("reg", "add", INTERNET_SETTINGS, "/v", name, "/t", kind, "/d", data,
-                             "/f")
+        result = run_windows(
+            "reg", "add", INTERNET_SETTINGS, "/v", name, "/t", kind, "/d", data, "/f"
+        )
         if result.returncode != 0:
             raise RuntimeError(f"reg add {name} failed: {result.stderr[-500:]!r}")
