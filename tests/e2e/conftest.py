@@ -52,11 +52,11 @@ def start_uploader(install):
 
 @pytest.fixture
 def album(tmp_path):
-    import road
+    import uploader_runs
     from album_service import AlbumService
 
     with AlbumService(
-        accounts={road.ACCOUNT: road.PASSWORD, "hanako@example.jp": "second pw"},
+        accounts={uploader_runs.ACCOUNT: uploader_runs.PASSWORD, "hanako@example.jp": "second pw"},
         storage=tmp_path / "album",
         port=0,
     ) as service:

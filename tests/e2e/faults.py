@@ -4,7 +4,7 @@ import socket
 import time
 from dataclasses import dataclass, field
 
-import road
+import uploader_runs
 import winedrive as wd
 
 TIMED_OUT = ("警告", "タイムアウトしました。サーバから応答がありません。")
@@ -30,7 +30,7 @@ class Outcome:
 def run(install, album, files, limit, *, close_after=None, before_handover=None) -> Outcome:
     """Hands files over with their count and answers alerts until the uploader ends (or,
     with close_after, until that condition holds, when the window is closed)."""
-    clicker = road.AlertClicker()
+    clicker = uploader_runs.AlertClicker()
     uploader = wd.Uploader(install, len(files))
     outcome = Outcome()
     try:
@@ -38,7 +38,7 @@ def run(install, album, files, limit, *, close_after=None, before_handover=None)
         clicker.start()
         if before_handover is not None:
             before_handover()
-        result = road.hand_over(install, files, "--count", len(files), wait=None)
+        result = uploader_runs.hand_over(install, files, "--count", len(files), wait=None)
         assert result.returncode == 0, result.stderr
         started = time.monotonic()
         while uploader.running():

@@ -3,7 +3,7 @@ the upload fails with its designed message. Nothing overflows."""
 
 import pytest
 
-import road
+import uploader_runs
 import winedrive as wd
 from faults import LOGIN_FAILED, RECEIVE_ERROR, WRONG_LOGIN, run
 
@@ -22,15 +22,15 @@ def cancel_login_dialog(uploader_pid):
 
 
 def test_values_of_a_thousand_characters_and_more(install, album, sources):
-    road.configure(install, album, password="p" * 1500)
-    files = road.make_files(sources, 1)
+    uploader_runs.configure(install, album, password="p" * 1500)
+    files = uploader_runs.make_files(sources, 1)
     # The password is read cut to 259 characters: the service refuses it.
     outcome = run(install, album, files, limit=60)
     assert outcome.seen == [WRONG_LOGIN, LOGIN_FAILED]
 
     # A login name whose form encoding (each "!" becomes %21) no longer fits the login
     # request starts no login.
-    road.configure(install, album, account="n!" * 600 + "@example.jp")
+    uploader_runs.configure(install, album, account="n!" * 600 + "@example.jp")
     outcome = run(install, album, files, limit=60)
     assert outcome.seen == [LOGIN_FAILED]
 
@@ -38,13 +38,13 @@ def test_values_of_a_thousand_characters_and_more(install, album, sources):
     keys = {
         "LoginUrl": album.login_url + "?" + "q" * 1000,
         "UploadUrl": album.upload_url,
-        "LoginName": road.ACCOUNT,
-        "Password": road.PASSWORD,
+        "LoginName": uploader_runs.ACCOUNT,
+        "Password": uploader_runs.PASSWORD,
     }
     install.write_ini(**keys)
     outcome = run(install, album, files, limit=60)
     assert outcome.seen == [LOGIN_FAILED]
-    assert len(road.logins(album)) == 1
+    assert len(uploader_runs.logins(album)) == 1
     assert (install.temp / "photo1.jpg").exists()
 
 
@@ -52,16 +52,16 @@ def test_urls_that_do_not_parse(install, album, sources):
     install.write_ini(
         LoginUrl="not a url at all",
         UploadUrl="::::",
-        LoginName=road.ACCOUNT,
-        Password=road.PASSWORD,
+        LoginName=uploader_runs.ACCOUNT,
+        Password=uploader_runs.PASSWORD,
     )
-    files = road.make_files(sources, 1)
+    files = uploader_runs.make_files(sources, 1)
     outcome = run(install, album, files, limit=60)
     # Without a scheme the whole text is taken for a host name. That connection opens (an
     # http connection goes to the network only with its request); the name then fails to
     # resolve at once, and reading the answer fails.
     assert outcome.seen == [RECEIVE_ERROR, LOGIN_FAILED]
-    assert road.logins(album) == []
+    assert uploader_runs.logins(album) == []
     assert (install.temp / "photo1.jpg").exists()
 
 
@@ -83,7 +83,7 @@ def test_unusable_files_fall_back_to_the_defaults(install, album, sources, conte
         code, answer = wd.host_raw("request", "Upload", "LoginData")
         data = wd.reply_bytes(answer)
         assert data.startswith(b"http://vistora-album.invalid/Pc/Upld_Login.aspx\t")
-        road.make_files(install.temp, 1)
+        uploader_runs.make_files(install.temp, 1)
         wd.host_raw("poke", "Upload", "Filename", "--text", "photo1.jpg")
         wd.host_raw("execute", "System", "--text", "upload")
         # No stored credentials: the dialog asks; cancelled, the login fails.
@@ -114,8 +114,8 @@ def test_file_save_login_information_writes_the_settings_beside_the_program(inst
     install.write_ini(
         LoginUrl="http://127.0.0.1:9/l",
         UploadUrl="http://127.0.0.1:9/u",
-        LoginName=road.ACCOUNT,
-        Password=road.PASSWORD,
+        LoginName=uploader_runs.ACCOUNT,
+        Password=uploader_runs.PASSWORD,
     )
     uploader = wd.Uploader(install)
     try:
@@ -132,8 +132,8 @@ def test_file_save_login_information_writes_the_settings_beside_the_program(inst
     assert install.ini.read_bytes().decode("cp932").splitlines() == [
         "# Vistoraサーバー情報ファイル",
         "[WebAlbum]",
-        f"LoginName={road.ACCOUNT}",
-        f"Password={road.PASSWORD}",
+        f"LoginName={uploader_runs.ACCOUNT}",
+        f"Password={uploader_runs.PASSWORD}",
     ]
 
 

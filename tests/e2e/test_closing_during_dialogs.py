@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-import road
+import uploader_runs
 import winedrive as wd
 from album_service import Fault
 
@@ -48,16 +48,16 @@ def assert_ended_cleanly(uploader) -> None:
 def start_run(start_uploader, install, files):
     uploader = start_uploader(len(files))
     window = uploader.main_window()
-    result = road.hand_over(install, files, "--count", len(files), wait=None)
+    result = uploader_runs.hand_over(install, files, "--count", len(files), wait=None)
     assert result.returncode == 0, result.stderr
     return uploader, window
 
 
 @pytest.mark.parametrize("how", ["exit", "close"])
 def test_closing_while_the_give_up_alert_is_open(how, install, album, sources, start_uploader):
-    road.configure(install, album)
+    uploader_runs.configure(install, album)
     album.set_faults([Fault(endpoint="upload", body="fail")])
-    files = road.make_files(sources, 1)
+    files = uploader_runs.make_files(sources, 1)
     uploader, window = start_run(start_uploader, install, files)
     alert = wd.wait_for_dialog(window["pid"], "警告", timeout=120)
     assert wd.message_text(alert) == "アップロードに失敗しました"
@@ -66,7 +66,7 @@ def test_closing_while_the_give_up_alert_is_open(how, install, album, sources, s
     assert_ended_cleanly(uploader)
     # One login and eleven uploads, each job taken away once; no teardown found the last
     # upload again and reported it as interrupted.
-    assert len(road.uploads(album)) == 11
+    assert len(uploader_runs.uploads(album)) == 11
     assert teardowns(uploader) == 12
     assert job_alerts(uploader) == ["アップロードに失敗しました"]
     assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
@@ -76,9 +76,9 @@ def test_closing_while_the_give_up_alert_is_open(how, install, album, sources, s
 def test_closing_while_the_login_failure_alert_is_open(
     how, install, album, sources, start_uploader
 ):
-    road.configure(install, album, password="wrong password")
+    uploader_runs.configure(install, album, password="wrong password")
     before = install.ini.read_bytes()
-    files = road.make_files(sources, 1)
+    files = uploader_runs.make_files(sources, 1)
     uploader, window = start_run(start_uploader, install, files)
     job_alert = wd.wait_for_dialog(window["pid"], "警告", timeout=30)
     wd.click(job_alert["hwnd"], 1)
@@ -89,25 +89,25 @@ def test_closing_while_the_login_failure_alert_is_open(
     close(window, how)
     assert_ended_cleanly(uploader)
     assert teardowns(uploader) == 1
-    assert road.uploads(album) == []
+    assert uploader_runs.uploads(album) == []
     assert install.ini.read_bytes() == before
     assert (install.temp / "photo1.jpg").exists()
 
 
 @pytest.mark.parametrize("how", ["exit", "close"])
 def test_closing_while_the_login_dialog_is_open(how, install, album, sources, start_uploader):
-    road.configure(install, album, account=None, password=None)
-    files = road.make_files(sources, 1)
+    uploader_runs.configure(install, album, account=None, password=None)
+    files = uploader_runs.make_files(sources, 1)
     uploader, window = start_run(start_uploader, install, files)
     wd.wait_for_dialog(window["pid"], LOGIN_DIALOG, timeout=30)
-    recorder = road.AlertClicker(answer=False)
+    recorder = uploader_runs.AlertClicker(answer=False)
     recorder.start()
 
     close(window, how)
     assert_ended_cleanly(uploader)
     recorder.stop()
     # The user chose to leave: no login goes out afterwards, and no alert says it failed.
-    assert road.logins(album) == []
+    assert uploader_runs.logins(album) == []
     assert ("警告", "ログインに失敗しました") not in recorder.seen
     assert teardowns(uploader) == 0
     assert (install.temp / "photo1.jpg").exists()
@@ -116,8 +116,8 @@ def test_closing_while_the_login_dialog_is_open(how, install, album, sources, st
 def test_an_upload_command_while_the_login_dialog_is_open_opens_no_second_one(
     install, album, sources, start_uploader
 ):
-    road.configure(install, album, account=None, password=None)
-    files = road.make_files(sources, 1)
+    uploader_runs.configure(install, album, account=None, password=None)
+    files = uploader_runs.make_files(sources, 1)
     uploader, window = start_run(start_uploader, install, files)
     dialog = wd.wait_for_dialog(window["pid"], LOGIN_DIALOG, timeout=30)
 
@@ -129,26 +129,26 @@ def test_an_upload_command_while_the_login_dialog_is_open_opens_no_second_one(
     assert [d["title"] for d in wd.dialogs(window["pid"])] == [LOGIN_DIALOG]
 
     # The one dialog still logs in, and the run goes on as the count says.
-    wd.set_dialog_text(dialog["hwnd"], 1000, road.ACCOUNT)
-    wd.set_dialog_text(dialog["hwnd"], 1001, road.PASSWORD)
+    wd.set_dialog_text(dialog["hwnd"], 1000, uploader_runs.ACCOUNT)
+    wd.set_dialog_text(dialog["hwnd"], 1001, uploader_runs.PASSWORD)
     wd.click(dialog["hwnd"], 1)
     assert_ended_cleanly(uploader)
-    assert len(road.logins(album)) == 1
-    assert sorted(album.stored_files(road.ACCOUNT)) == ["photo1.jpg"]
+    assert len(uploader_runs.logins(album)) == 1
+    assert sorted(album.stored_files(uploader_runs.ACCOUNT)) == ["photo1.jpg"]
 
 
 def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(
     install, album, sources, start_uploader
 ):
-    road.configure(install, album)
+    uploader_runs.configure(install, album)
     # A body larger than the socket buffers take on loopback (a few MB), which the service
     # begins to read only 2 s after the request: the stop, a second after the close,
     # comes while WinINet is still sending, and the service reads the rest before the
     # program has ended.
     album.set_faults([Fault(endpoint="upload", hold_body=2.0)])
-    files = road.make_files(sources, 1, size=8 * 1024 * 1024)
+    files = uploader_runs.make_files(sources, 1, size=8 * 1024 * 1024)
     uploader, window = start_run(start_uploader, install, files)
-    road.wait_for_states(["アップ中"])
+    uploader_runs.wait_for_states(["アップ中"])
 
     close(window, "exit")
     assert_ended_cleanly(uploader)
@@ -160,8 +160,8 @@ def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(
         "the body was sent whole before the stop"
     )
     # The service may still be reading what WinINet sent before the program ended.
-    wd.poll(lambda: all(entry["finished"] for entry in road.uploads(album)), timeout=30)
-    received = [entry for entry in road.uploads(album) if entry.get("files")]
+    wd.poll(lambda: all(entry["finished"] for entry in uploader_runs.uploads(album)), timeout=30)
+    received = [entry for entry in uploader_runs.uploads(album) if entry.get("files")]
     assert received, "the service received no body whole"
     for entry in received:
         assert entry["files"][0]["sha256"] == wd.sha256_of(files[0])
@@ -172,10 +172,10 @@ def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(
 def test_a_stop_while_the_answer_is_awaited_interrupts(
     endpoint, install, album, sources, start_uploader
 ):
-    road.configure(install, album)
+    uploader_runs.configure(install, album)
     # The status line comes at once, the first byte of the answer only much later.
     album.set_faults([Fault(endpoint=endpoint, body="success", drip=30, process=True)])
-    files = road.make_files(sources, 1)
+    files = uploader_runs.make_files(sources, 1)
     uploader, window = start_run(start_uploader, install, files)
     # An upload's answer is awaited after the login's.
     answers = 2 if endpoint == "upload" else 1

@@ -7,7 +7,7 @@ import sys
 import time
 from pathlib import Path
 
-import road
+import uploader_runs
 import winedrive as wd
 from faults import TIMED_OUT, UPLOAD_FAILED, run, unused_port
 
@@ -15,7 +15,7 @@ from faults import TIMED_OUT, UPLOAD_FAILED, run, unused_port
 def test_upload_to_a_refused_connection_keeps_the_file(install, album, sources):
     # Each refused attempt fails at once and the file goes back in line; the eleventh
     # failure in a row shows its alert and the program closes without saving.
-    road.configure(install, album)
+    uploader_runs.configure(install, album)
     ini = install.ini.read_bytes().decode("cp932")
     install.ini.write_bytes(
         ini.replace(
@@ -23,7 +23,7 @@ def test_upload_to_a_refused_connection_keeps_the_file(install, album, sources):
         ).encode("cp932")
     )
     before = install.ini.read_bytes()
-    files = road.make_files(sources, 1)
+    files = uploader_runs.make_files(sources, 1)
     outcome = run(install, album, files, limit=120)
     assert outcome.seen == [UPLOAD_FAILED]
     # Eleven attempts, each followed by the teardown's and the controller's pauses.
@@ -45,7 +45,7 @@ def test_the_service_stopping_in_the_middle_of_an_upload(install, tmp_path, sour
             "--storage",
             str(tmp_path / "album"),
             "--account",
-            f"{road.ACCOUNT}:{road.PASSWORD}",
+            f"{uploader_runs.ACCOUNT}:{uploader_runs.PASSWORD}",
             "--faults",
             str(_write(tmp_path / "faults.json", '[{"endpoint": "upload", "delay": 30}]')),
         ],
@@ -58,14 +58,14 @@ def test_the_service_stopping_in_the_middle_of_an_upload(install, tmp_path, sour
             login_url = f"http://127.0.0.1:{port}/Pc/Upld_Login.aspx"
             upload_url = f"http://127.0.0.1:{port}/Pc/Upld_Upload.aspx"
 
-        road.configure(install, Urls)
-        files = road.make_files(sources, 1, size=8 * 1024 * 1024)
+        uploader_runs.configure(install, Urls)
+        files = uploader_runs.make_files(sources, 1, size=8 * 1024 * 1024)
         killed = []
 
         def stop_service_once_uploading():
             if not killed:
                 window = wd.find_window()
-                view = road.controls(window)[("SysListView32", 1003)] if window else None
+                view = uploader_runs.controls(window)[("SysListView32", 1003)] if window else None
                 if view and wd.row_states(view["hwnd"]) == ["アップ中"]:
                     time.sleep(1)
                     service.kill()

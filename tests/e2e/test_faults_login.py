@@ -4,7 +4,7 @@ and the program ends without saving or deleting anything.
 
 import pytest
 
-import road
+import uploader_runs
 from album_service import Fault
 from faults import LOGIN_FAILED, RECEIVE_ERROR, TIMED_OUT, WRONG_LOGIN, run, unused_port
 
@@ -41,28 +41,28 @@ LOGIN_FAULTS = {
 @pytest.mark.parametrize("name", list(LOGIN_FAULTS))
 def test_login_fault(name, install, album, sources):
     fault, alerts, least = LOGIN_FAULTS[name]
-    road.configure(install, album)
+    uploader_runs.configure(install, album)
     before = install.ini.read_bytes()
-    files = road.make_files(sources, 1)
+    files = uploader_runs.make_files(sources, 1)
     album.set_faults([fault])
     outcome = run(install, album, files, limit=least + 60)
     assert outcome.seen == alerts + [LOGIN_FAILED]
     assert outcome.elapsed >= least
-    assert road.uploads(album) == []
+    assert uploader_runs.uploads(album) == []
     assert install.ini.read_bytes() == before
     assert (install.temp / "photo1.jpg").exists()
 
 
 def test_login_to_a_refused_connection(install, album, sources):
     # The refused request completes (with an error) at once; reading its answer fails.
-    road.configure(install, album)
+    uploader_runs.configure(install, album)
     ini = install.ini.read_bytes().decode("cp932")
     install.ini.write_bytes(
         ini.replace(album.login_url, f"http://127.0.0.1:{unused_port()}/Pc/Upld_Login.aspx").encode(
             "cp932"
         )
     )
-    files = road.make_files(sources, 1)
+    files = uploader_runs.make_files(sources, 1)
     outcome = run(install, album, files, limit=60)
     assert outcome.seen == [RECEIVE_ERROR, LOGIN_FAILED]
     assert (install.temp / "photo1.jpg").exists()

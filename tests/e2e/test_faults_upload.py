@@ -8,7 +8,7 @@ reading for 60 s, and a request that cannot be started is waited for 60 s.
 
 import pytest
 
-import road
+import uploader_runs
 from album_service import Fault
 from faults import TIMED_OUT, run
 
@@ -61,17 +61,17 @@ UPLOAD_FAULTS = {
 @pytest.mark.parametrize("name", list(UPLOAD_FAULTS))
 def test_upload_fault(name, install, album, sources):
     fault, attempts, alerts, least = UPLOAD_FAULTS[name]
-    road.configure(install, album)
-    files = road.make_files(sources, 1, size=512 * 1024)
+    uploader_runs.configure(install, album)
+    files = uploader_runs.make_files(sources, 1, size=512 * 1024)
     originals = {f: f.read_bytes() for f in files}
     album.set_faults([fault])
     outcome = run(install, album, files, limit=least + 60)
 
-    assert len(road.uploads(album)) == attempts
+    assert len(uploader_runs.uploads(album)) == attempts
     assert outcome.seen == alerts
     assert outcome.elapsed >= least
     assert not (install.temp / "photo1.jpg").exists()
-    road.assert_nothing_lost(install, album, originals)
+    uploader_runs.assert_nothing_lost(install, album, originals)
     # Waiting out an answer is waiting: spinning on reads kept a core busy for the whole
     # 60 s (32 s of CPU measured here), where a run takes well under one second.
     assert outcome.cpu < BUSY_CPU_SECONDS

@@ -2,7 +2,7 @@
 
 import json
 
-import road
+import uploader_runs
 import winedrive as wd
 
 
@@ -40,9 +40,9 @@ def test_one_conversation_per_topic_with_reads_between_the_pokes(install, album,
     # As hosts do it: the items read, the names poked and the command executed on
     # conversations that stay open, with the dispatching after each read that
     # HOST-PROTOCOL.md prescribes under Wine.
-    road.configure(install, album)
-    files = road.make_files(sources, 3)
-    result = road.hand_over(install, files, "--one-conversation")
+    uploader_runs.configure(install, album)
+    files = uploader_runs.make_files(sources, 3)
+    result = uploader_runs.hand_over(install, files, "--one-conversation")
     assert result.returncode == 0, result.stdout + result.stderr
     reads = {}
     for line in result.stdout.splitlines():
@@ -54,16 +54,16 @@ def test_one_conversation_per_topic_with_reads_between_the_pokes(install, album,
         "Upload/SysItems": ("ack", b"Filename\tSysItems\tLoginData\tExitCondition\0"),
         "Upload/LoginData": (
             "ack",
-            "\t".join([album.login_url, album.upload_url, road.ACCOUNT, road.PASSWORD]).encode(
-                "cp932"
-            ),
+            "\t".join(
+                [album.login_url, album.upload_url, uploader_runs.ACCOUNT, uploader_runs.PASSWORD]
+            ).encode("cp932"),
         ),
         "Upload/Filename": ("ack", first.encode("cp932") + b"\0"),
         "System/Topics": ("ack", b"System\tUpload\0"),
     }
     # The tool waited for the uploader's end, started with the count of three.
     assert [f"delivered: {f.name}" for f in files] == result.stdout.splitlines()[-3:]
-    assert album.stored_files(road.ACCOUNT) == {f.name: f.read_bytes() for f in files}
+    assert album.stored_files(uploader_runs.ACCOUNT) == {f.name: f.read_bytes() for f in files}
     assert list(install.temp.iterdir()) == []
 
 

@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-import road
+import uploader_runs
 import winedrive as wd
 
 
@@ -22,7 +22,7 @@ def running(start_uploader):
 
 def rows(uploader):
     window = uploader.main_window()
-    view = road.controls(window)[("SysListView32", 1003)]
+    view = uploader_runs.controls(window)[("SysListView32", 1003)]
     return wd.list_view(view["hwnd"])["rows"]
 
 

@@ -5,10 +5,10 @@ a byte of it leaves.
 
 import pytest
 
-import road
+import uploader_runs
 from album_certificates import self_signed
 from faults import LOGIN_FAILED, RECEIVE_ERROR, run
-from https_road import album_serving, trusted_authority
+from https_service import album_serving, trusted_authority
 
 
 @pytest.fixture(scope="module")
@@ -18,14 +18,16 @@ def authority(tmp_path_factory):
 
 
 def test_the_road_over_https(authority, install, sources, tmp_path):
-    files = road.make_files(sources, 1) + road.make_files(sources, 1, prefix="写真")
+    files = uploader_runs.make_files(sources, 1) + uploader_runs.make_files(
+        sources, 1, prefix="写真"
+    )
     with album_serving(tmp_path, authority.issue("localhost")) as album:
         assert album.login_url.startswith("https://localhost:")
-        road.configure(install, album)
+        uploader_runs.configure(install, album)
         seen = run(install, album, files, limit=60).seen
         assert seen == []
         assert [e["endpoint"] for e in album.journal()] == ["login", "upload", "upload"]
-        assert album.stored_files(road.ACCOUNT) == {f.name: f.read_bytes() for f in files}
+        assert album.stored_files(uploader_runs.ACCOUNT) == {f.name: f.read_bytes() for f in files}
     assert list(install.temp.iterdir()) == []
 
 
@@ -49,9 +51,9 @@ def test_a_certificate_that_fails_the_check_ends_the_login(
     case, authority, install, sources, tmp_path
 ):
     with album_serving(tmp_path, REFUSED[case](authority, tmp_path / "other")) as album:
-        road.configure(install, album)
+        uploader_runs.configure(install, album)
         before = install.ini.read_bytes()
-        files = road.make_files(sources, 1)
+        files = uploader_runs.make_files(sources, 1)
         seen = run(install, album, files, limit=60).seen
         assert seen == [RECEIVE_ERROR, LOGIN_FAILED]
         # The uploader reached the service and turned away after the handshake.

@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-import road
+import uploader_runs
 import winedrive as wd
 from album_service import Fault
 
@@ -43,10 +43,10 @@ def destroy_and_check(uploader, window, teardown: bytes) -> None:
 
 
 def start_run(start_uploader, install, sources, size=20000):
-    files = road.make_files(sources, 1, size=size)
+    files = uploader_runs.make_files(sources, 1, size=size)
     uploader = start_uploader(1)
     window = uploader.main_window()
-    result = road.hand_over(install, files, "--count", 1, wait=None)
+    result = uploader_runs.hand_over(install, files, "--count", 1, wait=None)
     assert result.returncode == 0, result.stderr
     return uploader, window
 
@@ -72,7 +72,7 @@ def login_phase(phase, album):
 
 def upload_phase(phase, album, install):
     """Also the file's size and whether the service stores it before the teardown."""
-    uploading = lambda: road.wait_for_states(["アップ中"])  # noqa: E731
+    uploading = lambda: uploader_runs.wait_for_states(["アップ中"])  # noqa: E731
     if phase == "send":
         # A large body: the stop meets it being built or sent; a part of it may arrive.
         return RETIRED, 50 * 1024 * 1024, None, lambda up, w: uploading()
@@ -94,12 +94,12 @@ def upload_phase(phase, album, install):
 def test_destroying_the_window_during_a_login(
     phase, round_, install, album, sources, start_uploader
 ):
-    road.configure(install, album)
+    uploader_runs.configure(install, album)
     teardown, reached = login_phase(phase, album)
     uploader, window = start_run(start_uploader, install, sources)
     reached(uploader, window)
     destroy_and_check(uploader, window, teardown)
-    assert road.uploads(album) == []
+    assert uploader_runs.uploads(album) == []
     assert (install.temp / "photo1.jpg").exists()
 
 
@@ -108,7 +108,7 @@ def test_destroying_the_window_during_a_login(
 def test_destroying_the_window_during_an_upload(
     phase, round_, install, album, sources, start_uploader
 ):
-    road.configure(install, album)
+    uploader_runs.configure(install, album)
     teardown, size, stored, reached = upload_phase(phase, album, install)
     uploader, window = start_run(start_uploader, install, sources, size=size)
     reached(uploader, window)
@@ -117,4 +117,4 @@ def test_destroying_the_window_during_an_upload(
     name = "photo1.jpg"
     assert (install.temp / name).exists()
     if stored is not None:
-        assert (name in album.stored_files(road.ACCOUNT)) == stored
+        assert (name in album.stored_files(uploader_runs.ACCOUNT)) == stored

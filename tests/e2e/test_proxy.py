@@ -9,10 +9,10 @@ import subprocess
 
 import pytest
 
-import road
+import uploader_runs
 import winedrive as wd
 from faults import LOGIN_FAILED, RECEIVE_ERROR, run, unused_port
-from https_road import album_serving, trusted_authority
+from https_service import album_serving, trusted_authority
 
 # tinyproxy's log line for each request it takes.
 REQUEST_LINE = re.compile(r"Request \(file descriptor \d+\): (.*)$")
@@ -68,11 +68,11 @@ def proxy(tmp_path_factory):
 
 
 def test_the_road_through_a_proxy(proxy, album, install, sources):
-    road.configure(install, album)
-    files = road.make_files(sources, 2)
+    uploader_runs.configure(install, album)
+    files = uploader_runs.make_files(sources, 2)
     seen = run(install, album, files, limit=60).seen
     assert seen == []
-    assert album.stored_files(road.ACCOUNT) == {f.name: f.read_bytes() for f in files}
+    assert album.stored_files(uploader_runs.ACCOUNT) == {f.name: f.read_bytes() for f in files}
     assert list(install.temp.iterdir()) == []
     # The proxy forwarded the login and both uploads, each addressed by its whole URL.
     passed = proxy.requests()
@@ -90,9 +90,9 @@ def test_https_through_a_proxy_ends_the_login_under_wine(proxy, install, sources
         trusted_authority(tmp_path / "authority") as authority,
         album_serving(tmp_path, authority.issue("localhost")) as album,
     ):
-        road.configure(install, album)
+        uploader_runs.configure(install, album)
         before = install.ini.read_bytes()
-        files = road.make_files(sources, 1)
+        files = uploader_runs.make_files(sources, 1)
         seen = run(install, album, files, limit=60).seen
         assert seen == [RECEIVE_ERROR, LOGIN_FAILED]
         assert proxy.requests()[-1] == f"CONNECT localhost:{album.port} HTTP/1.1"

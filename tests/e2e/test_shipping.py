@@ -4,7 +4,7 @@ hand-over example as a host developer builds it."""
 import shutil
 import zipfile
 
-import road
+import uploader_runs
 import winedrive as wd
 
 ARCHIVE_CONTENTS = [
@@ -55,10 +55,10 @@ def test_the_release_archive_works_as_unpacked(tmp_path, album, sources):
     text = sample.read_bytes().decode("cp932")
     text = text.replace("http://vistora-album.invalid/Pc/Upld_Login.aspx", album.login_url)
     text = text.replace("http://vistora-album.invalid/Pc/Upld_Upload.aspx", album.upload_url)
-    text = text.replace("LoginName=\r\n", f"LoginName={road.ACCOUNT}\r\n")
-    text = text.replace("Password=\r\n", f"Password={road.PASSWORD}\r\n")
+    text = text.replace("LoginName=\r\n", f"LoginName={uploader_runs.ACCOUNT}\r\n")
+    text = text.replace("Password=\r\n", f"Password={uploader_runs.PASSWORD}\r\n")
     install.ini.write_bytes(text.encode("cp932"))
-    files = road.make_files(sources, 2)
+    files = uploader_runs.make_files(sources, 2)
     uploader = wd.Uploader(install, 2)
     try:
         assert uploader.main_window() is not None
@@ -78,14 +78,16 @@ def test_the_release_archive_works_as_unpacked(tmp_path, album, sources):
         assert uploader.wait() == 0
     finally:
         uploader.kill()
-    assert album.stored_files(road.ACCOUNT) == {f.name: f.read_bytes() for f in files}
+    assert album.stored_files(uploader_runs.ACCOUNT) == {f.name: f.read_bytes() for f in files}
     assert list(install.temp.iterdir()) == []
 
 
 def test_the_hand_over_example_does_the_whole_hand_over(install, album, sources):
-    road.configure(install, album)
+    uploader_runs.configure(install, album)
     # The second byte of 表 (0x95 0x5C) is a backslash: the name must survive it.
-    photos = road.make_files(sources, 2) + road.make_files(sources, 1, prefix="表紙")
+    photos = uploader_runs.make_files(sources, 2) + uploader_runs.make_files(
+        sources, 1, prefix="表紙"
+    )
     result = wd.run_windows(
         wd.BIN / "HandoverExample.exe",
         wd.windows_path(install.exe),
@@ -100,5 +102,5 @@ def test_the_hand_over_example_does_the_whole_hand_over(install, album, sources)
     ]
     # It started the uploader and returned only after its end.
     assert wd.find_window() is None
-    assert album.stored_files(road.ACCOUNT) == {p.name: p.read_bytes() for p in photos}
+    assert album.stored_files(uploader_runs.ACCOUNT) == {p.name: p.read_bytes() for p in photos}
     assert list(install.temp.iterdir()) == []

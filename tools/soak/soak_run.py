@@ -15,7 +15,7 @@ import time
 from collections import Counter
 from pathlib import Path
 
-import road
+import uploader_runs
 import winedrive as wd
 from album_service import AlbumService, Fault
 from faults import run
@@ -57,18 +57,18 @@ def main() -> int:
         ),
     ]
     with AlbumService(
-        accounts={road.ACCOUNT: road.PASSWORD}, storage=work / "album", port=0
+        accounts={uploader_runs.ACCOUNT: uploader_runs.PASSWORD}, storage=work / "album", port=0
     ) as album:
         install = wd.Install(work / "app")
-        road.configure(install, album)
-        files = road.make_files(sources, args.files, size=4096)
+        uploader_runs.configure(install, album)
+        files = uploader_runs.make_files(sources, args.files, size=4096)
         digests = {f.name: hashlib.sha256(f.read_bytes()).hexdigest() for f in files}
         album.set_faults(faults)
         started = time.monotonic()
         outcome = run(install, album, files, limit=args.files * 20)
         crashes = wd.crashes_seen()
         journal = album.journal()
-        held = album.stored_files(road.ACCOUNT)
+        held = album.stored_files(uploader_runs.ACCOUNT)
 
     uploads = [e for e in journal if e["endpoint"] == "upload"]
     failures = sum(1 for e in uploads if e["answer"] != "success" or e["status"] != 200)

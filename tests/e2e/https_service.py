@@ -6,7 +6,7 @@ from __future__ import annotations
 from contextlib import contextmanager
 from pathlib import Path
 
-import road
+import uploader_runs
 import winedrive as wd
 from album_certificates import Authority, Credentials
 from album_service import AlbumService
@@ -25,9 +25,9 @@ def trusted_authority(folder: Path, name: str = "Vistora Test CA"):
 
 
 def album_serving(folder: Path, credentials: Credentials) -> AlbumService:
-    """The album service with the road's account, over HTTPS with these credentials."""
+    """The album service with the account of uploader_runs, over HTTPS with these credentials."""
     return AlbumService(
-        accounts={road.ACCOUNT: road.PASSWORD},
+        accounts={uploader_runs.ACCOUNT: uploader_runs.PASSWORD},
         storage=folder / "album",
         ssl_context=credentials.write(folder / "tls", "server"),
     )
