@@ -55,10 +55,11 @@ def test_serves_https_and_records_each_handshake(authority, server_files, tmp_pa
         deadline = time.monotonic() + 10
         while len(svc.handshakes()) < 4 and time.monotonic() < deadline:
             time.sleep(0.01)
-        done, distrusted, plain_http, closed = svc.handshakes()
-        assert (done, closed) == ("done", "closed")
-        assert distrusted.startswith("failed: ") and "unknown ca" in distrusted
-        assert plain_http.startswith("failed: ")
+        # Each is recorded by its connection's own thread, in whatever order they end.
+        handshakes = svc.handshakes()
+        failed = [h for h in handshakes if h.startswith("failed: ")]
+        assert sorted(set(handshakes) - set(failed)) == ["closed", "done"]
+        assert len(failed) == 2 and len([f for f in failed if "unknown ca" in f]) == 1
         assert [e["endpoint"] for e in svc.journal()] == ["login"]
 
 
