@@ -246,9 +246,10 @@ def test_a_broken_connection_ends_the_same_way_every_time(service, tmp_path, fau
         10000,
         timeout=300,
     )
+    # As the README's table has it for an upload: the request completes and its answer is
+    # empty, so the job waits out its 60 s for the bytes it judges, and times out.
     outcomes = [(r["sent"], r["completed"], r.get("chunks")) for r in run.results]
-    assert len(outcomes) == 20
-    assert all(outcome == outcomes[0] for outcome in outcomes), outcomes
+    assert outcomes == [(True, True, [0])] * 20
 
 
 @pytest.mark.parametrize("command", ["async-form", "async-multipart"])
