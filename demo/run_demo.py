@@ -163,12 +163,16 @@ def upload_over_https(work: Path, screenshot: Path, server: Credentials) -> int:
         done.set()
         shooter.join()
         print(result.stdout.strip())
-        if result.stderr.strip():
-            print(result.stderr.strip())
+        said = wd.own_output(result.stderr).strip()
+        if said:
+            print(said)
+        crashes = wd.crashes_seen()
 
         stored = service.stored_files(ACCOUNT)
         logins = [e for e in service.journal() if e["endpoint"] == "login"]
-        ok = result.returncode == 0
+        ok = result.returncode == 0 and not crashes
+        for crash in crashes:
+            print("crash:", crash)
         print()
         print(f"{'file':<14}{'bytes':>10}  {'sha-256 here':<18}{'sha-256 at service':<20}left temp")
         for name, _ in PICTURES:

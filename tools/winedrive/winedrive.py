@@ -105,6 +105,15 @@ def crash_marks(stderr: bytes) -> list[bytes]:
     return [mark for mark in CRASH_MARKS if mark in stderr]
 
 
+# A line of Wine's own debug channels, as against what the program itself wrote to stderr.
+WINE_CHANNEL_LINE = re.compile(r"^(?:\d+\.\d{3}:)?(?:[0-9a-f]+:){1,2}(?:err|warn|fixme|trace):")
+
+
+def own_output(stderr: str) -> str:
+    """What a program wrote to stderr, without Wine's debug-channel lines."""
+    return "\n".join(line for line in stderr.splitlines() if not WINE_CHANNEL_LINE.match(line))
+
+
 def crashes_seen() -> list[str]:
     """Every remembered run whose stderr holds a crash mark, with the marks and the end of
     its log; then forgets the runs. The tests' conftest calls this after every test."""
