@@ -14,7 +14,11 @@ the evidence behind it, and writes both as markdown.
 from __future__ import annotations
 
 import argparse
+import datetime
+import os
+import platform
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -27,6 +31,41 @@ from harness import BenchError, Context, MiB, Report, Service, mib, wd
 # Free disk the work folder needs: the large files and the installs' hard links to them.
 QUICK_DISK = 64 * MiB
 FULL_DISK = 1024 * MiB
+
+
+def load_average() -> str:
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def machine() -> list[str]:
+    def text(cmd):
+        try:
+            return subprocess.run(cmd, capture_output=True, text=True, timeout=30).stdout.strip()
+        except OSError:
+            return "?"
+
+    def proc_field(path: str, name: str) -> str:
+        with open(path) as f:
+            return next((ln.split(":", 1)[1].strip() for ln in f if ln.startswith(name)), "?")
+
+    head = text(["git", "-C", str(harness.ROOT), "rev-parse", "--short", "HEAD"])
+    dirty = text(["git", "-C", str(harness.ROOT), "status", "--porcelain", "--", "src"])
+    curl = text(["curl", "--version"]).splitlines()[0].split()[1]
+    return [
+        f"- date: {datetime.datetime.now(datetime.UTC).strftime('%Y-%m-%d %H:%M UTC')}",
+        f"- CPU: {proc_field('/proc/cpuinfo', 'model name')}, {os.cpu_count()} cores "
+        f"(`nproc`: {text(['nproc'])})",
+        f"- memory: {proc_field('/proc/meminfo', 'MemTotal')}",
+        f"- kernel: {platform.release()}",
+        f"- Wine: {text(['wine', '--version'])}; curl: {curl}; "
+        f"Python (service): {platform.python_version()}",
+        f"- source: commit {head}"
+        + (" with changes under src/ not yet committed" if dirty else ""),
+        f"- Wine's debug channels in every measured run: WINEDEBUG={harness.BENCH_DEBUG} "
+        f"(+timestamp,+pid where the uploader's debugger lines are timed)",
+        f"- load average at the start: {load_average()}",
+    ]
 
 
 def case_names(text: str | None) -> list[str]:
@@ -103,7 +142,7 @@ def main() -> int:
 
     report = Report(quick=args.quick)
     started = time.monotonic()
-    info = harness.machine()
+    info = machine()
     for line in info:
         print(line)
     clock = harness.clock_check()
@@ -123,9 +162,7 @@ def main() -> int:
             shutil.rmtree(work, ignore_errors=True)
     report.goals = [case.GOAL for case in TABLE_ORDER if case.NAME in only]
     elapsed = time.monotonic() - started
-    info.append(
-        f"- load average at the end: {harness.load_average()}; the run took {elapsed:.0f} s"
-    )
+    info.append(f"- load average at the end: {load_average()}; the run took {elapsed:.0f} s")
     print()
     print(report.table(NAMES))
     print()

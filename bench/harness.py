@@ -4,11 +4,9 @@ outside (memory from /proc, its temp folder), the Windows helpers, and the repor
 
 from __future__ import annotations
 
-import datetime
 import hashlib
 import json
 import os
-import platform
 import shutil
 import statistics
 import subprocess
@@ -470,38 +468,3 @@ class Context:
     work: Path
     quick: bool
     shared: dict = field(default_factory=dict)
-
-
-def load_average() -> str:
-    with open("/proc/loadavg") as f:
-        return " ".join(f.read().split()[:3])
-
-
-def machine() -> list[str]:
-    def text(cmd):
-        try:
-            return subprocess.run(cmd, capture_output=True, text=True, timeout=30).stdout.strip()
-        except OSError:
-            return "?"
-
-    def proc_field(path: str, name: str) -> str:
-        with open(path) as f:
-            return next((ln.split(":", 1)[1].strip() for ln in f if ln.startswith(name)), "?")
-
-    head = text(["git", "-C", str(ROOT), "rev-parse", "--short", "HEAD"])
-    dirty = text(["git", "-C", str(ROOT), "status", "--porcelain", "--", "src"])
-    curl = text(["curl", "--version"]).splitlines()[0].split()[1]
-    return [
-        f"- date: {datetime.datetime.now(datetime.UTC).strftime('%Y-%m-%d %H:%M UTC')}",
-        f"- CPU: {proc_field('/proc/cpuinfo', 'model name')}, {os.cpu_count()} cores "
-        f"(`nproc`: {text(['nproc'])})",
-        f"- memory: {proc_field('/proc/meminfo', 'MemTotal')}",
-        f"- kernel: {platform.release()}",
-        f"- Wine: {text(['wine', '--version'])}; curl: {curl}; "
-        f"Python (service): {platform.python_version()}",
-        f"- source: commit {head}"
-        + (" with changes under src/ not yet committed" if dirty else ""),
-        f"- Wine's debug channels in every measured run: WINEDEBUG={BENCH_DEBUG} "
-        f"(+timestamp,+pid where the uploader's debugger lines are timed)",
-        f"- load average at the start: {load_average()}",
-    ]
