@@ -67,6 +67,8 @@ void DialogAnswerer::Watch() {
     if (dialog == nullptr)
         return;
     text_ = DialogItemText(dialog, 0xFFFF);
-    PressDialogButton(dialog, button_);
+    // Marked answered before the click: the click lets the box's caller return, which may
+    // run and look before this thread is scheduled again.
     answered_ = true;
+    PressDialogButton(dialog, button_);
 }
