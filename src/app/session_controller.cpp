@@ -7,7 +7,6 @@
 #include "queue/queue_snapshot.h"
 #include "settings/settings.h"
 #include "upload/upload_job.h"
-#include "util/bounded_text.h"
 #include "util/debug_line.h"
 
 #include <commctrl.h>

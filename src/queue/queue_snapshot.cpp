@@ -65,7 +65,7 @@ int ResolveNextFile(const QueueSnapshot& snapshot, std::size_t position, char* p
     // A path that does not fit is not cut: a cut path could name another file. Without
     // the program's folder, "temp\\name" would lie wherever the current directory is.
     if (ModuleDirectory[0] == '\0' ||
-        !FormatText(path, pathSize, "%stemp\\%s", ModuleDirectory, name)) {
+        !FormatText(path, pathSize, "%s%s%s", ModuleDirectory, TempFolderName, name)) {
         path[0] = '\0';
         return -1;
     }

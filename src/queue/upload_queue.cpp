@@ -15,7 +15,7 @@ bool IsAnsiLeadByte(unsigned char byte) {
 }
 
 std::string TempFolderPrefix() {
-    return std::string(ModuleDirectory) + "temp\\";
+    return std::string(ModuleDirectory) + TempFolderName;
 }
 
 } // namespace

@@ -22,6 +22,10 @@ LRESULT AddFile(HWND list, const char* fileName);
 // Sets text and item data of a row together; returns 0.
 int SetStatus(HWND list, int row, StatusCode code);
 
+// The folder in the program's directory that holds the handed-over files, as it leads a
+// file's path there.
+inline constexpr char TempFolderName[] = "temp\\";
+
 // Whether the host may hand over this name: the program's folder is known (otherwise
 // "temp\name" would be taken relative to whatever the current directory is) and the
 // name stays inside its temp folder (queue/temp_names.h).

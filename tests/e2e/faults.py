@@ -1,5 +1,6 @@
 """Shared by the fault tests: running the uploader against a misbehaving service."""
 
+import math
 import socket
 import time
 from dataclasses import dataclass, field
@@ -47,7 +48,7 @@ def run(install, album, files, limit, *, close_after=None, before_handover=None)
                 wd.post(window["hwnd"], wd.WM_COMMAND, 40001)
                 close_after = None
             cpu = uploader.cpu_seconds()
-            if cpu == cpu:  # NaN once the process has gone
+            if not math.isnan(cpu):  # NaN once the process has gone
                 outcome.cpu = cpu
             time.sleep(0.2)
         outcome.elapsed = time.monotonic() - started
