@@ -27,6 +27,19 @@ const char* const UploadMessages[] = {
 HWND UploadList = nullptr;
 int UploadRow = -1;
 
+const char* NotSentLine(BodyFailure failure) {
+    switch (failure) {
+    case BodyFailure::FileUnreadable:
+        return "upload not sent: the file could not be read whole\n";
+    case BodyFailure::TooLarge:
+        return "upload not sent: the file is too large for one request\n";
+    case BodyFailure::NoMemory:
+        return "upload not sent: no memory for the request body\n";
+    default:
+        return "upload not sent: the file is larger than when its size was taken\n";
+    }
+}
+
 // Deletes the uploaded file, and only the one whose bytes went out: a host may have
 // written a new file of the same name while the request and its answer were under way,
 // and that file has not been sent. Never anything outside the temp folder.
@@ -94,10 +107,12 @@ int UploadJob::Run() {
                                      RequestKind::MultipartRequest, nullptr);
     AdvanceBar(20);
     int result = Rejected;
-    if (!started && fileUnreadable) {
-        // Nothing went out and nothing will complete. The attempt is a failed upload like a
-        // refused one: the file stays and is tried again after the usual pause.
-        OutputDebugStringA("upload not sent: the file could not be read whole\n");
+    if (!started && bodyFailure != BodyFailure::None) {
+        // Without its body the request was never handed to WinINet: nothing went out and
+        // nothing will complete, so there is nothing to wait for. The attempt is a failed
+        // upload like a refused one: the file stays and is tried again after the usual
+        // pause.
+        OutputDebugStringA(NotSentLine(bodyFailure));
     } else {
         // The event stays open until the job is destroyed: a send or end request that
         // completes after this wait gave up still signals it.

@@ -1,11 +1,15 @@
 // The upload job's starter and teardown on the UI thread: what a start without a thread
-// leaves, and which file a success may delete.
+// leaves, how an attempt ends that cannot send its file, and which file a success may
+// delete.
 #include "app/main_window.h"
 #include "app/session_controller.h"
 #include "queue/upload_queue.h"
+#include "settings/settings.h"
 #include "support/platform_override.h"
 #include "support/queue_list.h"
+#include "support/wait_until.h"
 #include "upload/upload_job.h"
+#include "util/bounded_text.h"
 #include "util/paths.h"
 
 #include <commctrl.h>
@@ -68,6 +72,26 @@ TEST_F(UploadJobTest, AStartWithoutAThreadLeavesNoJobAndTheRowWaiting) {
     EXPECT_EQ(QueueCell(list, 0, 0), "待機");
     MSG message;
     EXPECT_FALSE(PeekMessageA(&message, window, WM_UPLOAD_DONE, WM_UPLOAD_DONE, PM_REMOVE));
+}
+
+// Nothing is handed to WinINet without a body, so no completion can end a wait for one:
+// a wait would end only at its time-out, with TimedOut, a minute later, and so would each
+// of the eleven attempts.
+TEST_F(UploadJobTest, AFileThatCannotGoIntoABodyEndsItsAttemptAtOnceAsRejected) {
+    const SettingsRecord saved = Settings;
+    CopyText(Settings.UploadUrl, "http://127.0.0.1:9/Pc/Upld_Upload.aspx");
+    CopyText(Settings.UploadPath, "/Pc/Upld_Upload.aspx");
+    const std::string huge = files.PathOf("huge.jpg");
+    ASSERT_TRUE(MakeSparseFile(huge, 2200000000LL));
+    ASSERT_EQ(StartUpload(window, nullptr, list, 0, huge.c_str()), 0);
+    MSG done = {};
+    EXPECT_TRUE(WaitUntil(
+        [&] { return PeekMessageA(&done, window, WM_UPLOAD_DONE, WM_UPLOAD_DONE, PM_REMOVE); }));
+    EXPECT_EQ(done.lParam, Rejected);
+    EXPECT_TRUE(FinishUpload(static_cast<int>(done.lParam)));
+    EXPECT_EQ(QueueCell(list, 0, 0), "待機");
+    EXPECT_TRUE(Exists(huge));
+    Settings = saved;
 }
 
 TEST_F(UploadJobTest, ASuccessDeletesOnlyTheFileWhoseBytesWentOut) {
