@@ -9,7 +9,6 @@
 #include "util/bounded_text.h"
 #include "util/paths.h"
 
-#include <cstdio>
 #include <cstring>
 
 UploadJob* CurrentUploadJob = nullptr;
@@ -40,19 +39,25 @@ const char* NotSentLine(BodyFailure failure) {
     }
 }
 
-// Deletes the uploaded file, and only the one whose bytes went out: a host may have
-// written a new file of the same name while the request and its answer were under way,
-// and that file has not been sent. Never anything outside the temp folder.
-void DeleteSentFile(const UploadJob& job) {
+// Deletes the uploaded file, and only the one whose bytes went out: a host may have put a
+// new file of the same name in its place while the request and its answer were under
+// way, and that file has not been sent. Never anything outside the temp folder. False
+// when such a newer file is there: its row is not done.
+bool DeleteSentFile(const UploadJob& job) {
     if (!IsInsideTempFolder(job.FilePath)) {
         OutputDebugStringA("uploaded file kept: it does not lie in temp\n");
-        return;
+        return true;
     }
-    if (!(StampOfPath(job.FilePath) == job.sentFile)) {
+    switch (DeleteFileIfUnchanged(job.FilePath, job.sentFile)) {
+    case SentFileFate::Replaced:
         OutputDebugStringA("uploaded file kept: it changed after its bytes were sent\n");
-        return;
+        return false;
+    case SentFileFate::Kept:
+        OutputDebugStringA("uploaded file kept: it could not be deleted\n");
+        return true;
+    default:
+        return true;
     }
-    std::remove(job.FilePath);
 }
 
 } // namespace
@@ -198,10 +203,15 @@ bool FinishUpload(int result) {
     // second time.
     CurrentUploadJob = nullptr;
     if (result == Ok) {
-        SetStatus(UploadList, UploadRow, Done);
-        DeleteSentFile(*job);
         FailureCount = 0;
-        UploadedCount += 1;
+        // A newer file in the sent one's place has not gone out: its row waits again and
+        // does not count as uploaded, so the run sends it before it ends.
+        if (DeleteSentFile(*job)) {
+            SetStatus(UploadList, UploadRow, Done);
+            UploadedCount += 1;
+        } else {
+            SetStatus(UploadList, UploadRow, Waiting);
+        }
     } else {
         SetStatus(UploadList, UploadRow, Waiting);
         FailureCount += 1;
