@@ -196,11 +196,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(block.UntouchedFromBarEndNul(at + 1));
     }
 
-    // The estimate's 32-bit room for a file field wraps exactly as unsigned arithmetic does.
-    std::uint32_t fileSize = 0;
-    for (std::size_t i = size >= 4 ? size - 4 : 0; i < size; ++i)
+    // The estimate's room for a file field is its size and the margin, for any size a file
+    // can have (a non-negative 64-bit value): never wrapped into a small room.
+    std::uint64_t fileSize = 0;
+    for (std::size_t i = size >= 8 ? size - 8 : 0; i < size; ++i)
         fileSize = fileSize << 8 | data[i];
-    FUZZ_CHECK(FileFieldEstimate(fileSize) == static_cast<std::uint32_t>(fileSize + 6144u));
-    FUZZ_CHECK(FileFieldEstimate(0xFFFFFFFFu) == 6143u);
+    fileSize &= 0x7FFFFFFFFFFFFFFFull;
+    FUZZ_CHECK(FileFieldEstimate(fileSize) > fileSize);
+    FUZZ_CHECK(FileFieldEstimate(fileSize) - fileSize == 6144u);
     return 0;
 }

@@ -2,7 +2,9 @@
 // folder: split at "\" and "/" outside Shift-JIS characters, each segment's stream part
 // dropped and its trailing dots and blanks stripped; "" and "." stay, ".." climbs. Whatever
 // resolves to a climb, or names a reserved device, must be refused; an accepted name never
-// climbs. The input is the poked name; a poke keeps at most 259 bytes of it.
+// climbs. NamesAFile against the rule for one file: a last segment that is not empty and
+// no character outside Shift-JIS characters that Windows refuses in a file name (control
+// characters, * ? " < > |). The input is the poked name; a poke keeps at most 259 bytes.
 
 #include "fuzz_check.h"
 
@@ -60,6 +62,17 @@ bool IsDevice(const std::string& segment) {
            base[3] >= '1' && base[3] <= '9';
 }
 
+bool RefusedInAFileName(const std::string& name) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (ShiftJisLeadByte(c) && i + 1 < name.size())
+            ++i;
+        else if (c < 0x20 || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -73,5 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& segment : Segments(name))
         refusable = refusable || Climbs(segment) || IsDevice(segment);
     FUZZ_CHECK(IsNameInsideTemp(buffer.data(), ShiftJisLeadByte) == !refusable);
+
+    const bool oneFile = !Segments(name).back().empty() && !RefusedInAFileName(name);
+    FUZZ_CHECK(NamesAFile(buffer.data(), ShiftJisLeadByte) == oneFile);
     return 0;
 }

@@ -163,15 +163,21 @@ void OnLoginDone(HWND window, int result) {
 }
 
 void OnUploadDone(HWND window, int result) {
+    const int uploadedBefore = UploadedCount;
     if (!Steps().FinishUpload(result))
         return;
     // FinishUpload's alert after too many failures is a modal loop.
     if (WindowClosedMeanwhile(window))
         return;
     if (result == 0) {
-        ProgressValue += ProgressStep;
-        ShowOverallProgress();
-        if (UploadedCount == ExpectedFileCount) {
+        // A file found replaced after its bytes went out is not counted: its row waits
+        // again, the bar stays, and the run does not end before the newer file has gone.
+        const bool counted = UploadedCount != uploadedBefore;
+        if (counted) {
+            ProgressValue += ProgressStep;
+            ShowOverallProgress();
+        }
+        if (counted && UploadedCount == ExpectedFileCount) {
             EndRun(window, true);
         } else if (Advance(window, false) < AdvanceLoginStarted) {
             EnableWindow(UploadButton, TRUE);

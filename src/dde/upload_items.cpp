@@ -69,9 +69,10 @@ HDDEDATA UploadFilenameXfer(const XferInfo* xfer, WORD) {
         return nullptr;
     name[sizeof name - 1] = '\0';
     // Refused before anything is read, sent or deleted: any program on the desktop can
-    // poke, and a name's file leaves for the album service and is then deleted.
+    // poke, a name's file leaves for the album service and is then deleted, and a row
+    // that can never be sent would be first in line at every run.
     if (!AcceptsFileName(name)) {
-        OutputDebugStringA("UploadFilenameXfer: name refused, it does not stay in temp.\n");
+        OutputDebugStringA("UploadFilenameXfer: name refused, it names no file in temp.\n");
         return nullptr;
     }
     AddFile(QueueList, name);

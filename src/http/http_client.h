@@ -70,13 +70,15 @@ class HttpClient {
     std::uint64_t EstimateBodySize() const;
     // Allocates the body on the process heap into *body (which must hold null) and
     // returns its length. 0 means no usable body: *body was not null (nothing allocated),
-    // the block could not be allocated (*body stays null), or a part did not fit or its
-    // file could not be read whole (the block is left in *body for FreeMultipartBody).
+    // or bodyFailure says why: the block would be too large or could not be allocated
+    // (*body stays null), or a part did not fit or its file could not be read whole (the
+    // block is left in *body for FreeMultipartBody).
     std::uint32_t BuildMultipartBody(char** body, const char* boundary);
     // Writes one part into dest, using at most room - 1 bytes (the last is kept for a
-    // terminator). Returns the part's length, or 0 when it does not fit or, for a file
-    // field, when the file cannot be read whole: not opened, or its bytes not exactly the
-    // size it had when opened (a read error, a short read, a file still growing).
+    // terminator). Returns the part's length, or 0, with bodyFailure set, when it does not
+    // fit or, for a file field, when the file cannot be read whole: not opened, or its
+    // bytes not exactly the size it had when opened (a read error, a short read, a file
+    // still growing).
     std::size_t WriteFormPart(const FormField& field, char* dest, std::size_t room,
                               const char* boundary);
     BOOL FreeMultipartBody(char* body) const;
@@ -92,9 +94,9 @@ class HttpClient {
     Scheme scheme = Scheme::Ftp;
     std::vector<FormField> formFields;
     std::vector<FormField> cookies;
-    // Set by the last BuildMultipartBody: whether a file field's file could not be read
-    // whole (such a body is never sent), and the stamp of the file whose bytes went in.
-    bool fileUnreadable = false;
+    // Set by the last BuildMultipartBody: why it gave no body (None when it gave one), and
+    // the stamp of the file whose bytes went in.
+    BodyFailure bodyFailure = BodyFailure::None;
     FileStamp sentFile;
     // How many WinINet handles this client opened with a context value (the connection and
     // each request of the asynchronous session). Each reports one HANDLE_CLOSING as the

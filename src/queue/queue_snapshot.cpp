@@ -1,9 +1,8 @@
 #include "queue/queue_snapshot.h"
 
-#include "app/app_state.h"
 #include "queue/upload_queue.h"
-#include "util/bounded_text.h"
 #include "util/paths.h"
+#include "util/text_sizes.h"
 
 #include <commctrl.h>
 
@@ -62,12 +61,7 @@ int ResolveNextFile(const QueueSnapshot& snapshot, std::size_t position, char* p
     item.cchTextMax = sizeof name;
     SendMessageA(snapshot.list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
 
-    // A path that does not fit is not cut: a cut path could name another file. Without
-    // the program's folder, "temp\\name" would lie wherever the current directory is.
-    if (ModuleDirectory[0] == '\0' ||
-        !FormatText(path, pathSize, "%s%s%s", ModuleDirectory, TempFolderName, name)) {
-        path[0] = '\0';
+    if (!ComposeTempPath(name, path, pathSize))
         return -1;
-    }
     return PathExists(path) ? row : -1;
 }

@@ -61,6 +61,12 @@ bool AcceptableSegment(const char* segment, std::size_t length) {
     return !OnlyDotsAndBlanks(segment, length) && !NamesDevice(segment, length);
 }
 
+// The characters Windows refuses in a file name, apart from the separators and the colon
+// (a drive or a stream, which the path's look-up judges).
+bool NeverInAFileName(unsigned char c) {
+    return c < ' ' || std::strchr("*?\"<>|", c) != nullptr;
+}
+
 } // namespace
 
 bool IsNameInsideTemp(const char* name, LeadByteTest isLeadByte) {
@@ -80,4 +86,22 @@ bool IsNameInsideTemp(const char* name, LeadByteTest isLeadByte) {
         ++p;
     }
     return AcceptableSegment(segment, static_cast<std::size_t>(p - segment));
+}
+
+bool NamesAFile(const char* name, LeadByteTest isLeadByte) {
+    // An empty name ends where a folder's name would: in nothing after a separator.
+    bool endsInSeparator = true;
+    for (const char* p = name; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        // A trail byte may be 0x5C ("\") or 0x7C ("|"): ソ and ポ name files.
+        if (isLeadByte(c) && p[1] != '\0') {
+            ++p;
+            endsInSeparator = false;
+            continue;
+        }
+        if (NeverInAFileName(c))
+            return false;
+        endsInSeparator = IsSeparator(*p);
+    }
+    return !endsInSeparator;
 }

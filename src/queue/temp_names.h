@@ -15,3 +15,12 @@ using LeadByteTest = bool (*)(unsigned char byte);
 // its name after a dot or a colon: reading COM1 can block for ever, and NUL reads as an
 // empty photo.
 bool IsNameInsideTemp(const char* name, LeadByteTest isLeadByte);
+
+// True when name can name one file that can be read and sent: it is not empty, does not
+// end in a separator (outside double-byte characters) as a folder's name does, and holds
+// no byte that no Windows file name holds outside double-byte characters: the wildcards
+// "*" and "?" (FindFirstFile would take the name for a pattern and find some other file),
+// '"', "<", ">" (which it reads as wildcards too), "|" and the control characters. Such a
+// row would stop the queue: its file is never found or never opened, and it is the first
+// to wait every time.
+bool NamesAFile(const char* name, LeadByteTest isLeadByte);

@@ -2,6 +2,8 @@
 
 #include "app/app_state.h"
 #include "queue/temp_names.h"
+#include "util/bounded_text.h"
+#include "util/text_sizes.h"
 
 #include <commctrl.h>
 
@@ -52,8 +54,20 @@ int SetStatus(HWND list, int row, StatusCode code) {
     return 0;
 }
 
+bool ComposeTempPath(const char* name, char* path, std::size_t size) {
+    if (ModuleDirectory[0] == '\0' ||
+        !FormatText(path, size, "%s%s%s", ModuleDirectory, TempFolderName, name)) {
+        if (size > 0)
+            path[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
 bool AcceptsFileName(const char* name) {
-    return ModuleDirectory[0] != '\0' && IsNameInsideTemp(name, IsAnsiLeadByte);
+    char path[NameSize];
+    return IsNameInsideTemp(name, IsAnsiLeadByte) && NamesAFile(name, IsAnsiLeadByte) &&
+           ComposeTempPath(name, path, sizeof path);
 }
 
 bool IsInsideTempFolder(const char* path) {

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 enum StatusCode : int {
     Done = 0,
     Uploading = 1,
@@ -26,9 +28,15 @@ int SetStatus(HWND list, int row, StatusCode code);
 // file's path there.
 inline constexpr char TempFolderName[] = "temp\\";
 
-// Whether the host may hand over this name: the program's folder is known (otherwise
-// "temp\name" would be taken relative to whatever the current directory is) and the
-// name stays inside its temp folder (queue/temp_names.h).
+// The path of name's file in the temp folder, composed into path (size bytes): false,
+// with path empty, when the program's folder is unknown (otherwise "temp\name" would be
+// taken relative to whatever the current directory is) or the path does not fit, since a
+// cut path could name another file.
+bool ComposeTempPath(const char* name, char* path, std::size_t size);
+// Whether the host may hand over this name: it stays inside the temp folder and names one
+// file there (queue/temp_names.h), and its path fits the NameSize buffer that the queue
+// resolves rows into. Any other row could never be sent and, first in line each time,
+// would hold up every file behind it.
 bool AcceptsFileName(const char* name);
 // Whether path lies inside the temp folder: the folder's path followed by an acceptable
 // name. Only such a file may be deleted after its upload.

@@ -53,14 +53,13 @@ std::uint64_t HttpClient::EstimateBodySize() const {
             continue;
         }
         UniqueHandle file = OpenForReading(field.value);
-        DWORD high = 0;
-        const DWORD size = file.Valid() ? GetFileSize(file.Get(), &high) : INVALID_FILE_SIZE;
-        // From 4 GiB on, the low 32 bits alone would make a small estimate for a file that
-        // no 32-bit process can hold; the whole size makes the body fail before allocating.
-        if (high != 0)
-            total += (std::uint64_t{high} << 32) + size + FilePartMargin;
-        else
-            total += FileFieldEstimate(size);
+        // A file that cannot be opened now (another program holds it) counts only the
+        // margin: should it be readable by the time its part is written, a larger one
+        // finds no room there and the body fails before anything is sent.
+        LARGE_INTEGER size = {};
+        if (!file.Valid() || !GetFileSizeEx(file.Get(), &size))
+            size.QuadPart = 0;
+        total += FileFieldEstimate(static_cast<std::uint64_t>(size.QuadPart));
     }
     return total;
 }
@@ -69,17 +68,21 @@ std::uint32_t HttpClient::BuildMultipartBody(char** body, const char* boundary) 
     const std::uint64_t estimate = EstimateBodySize();
     if (*body != nullptr)
         return 0;
-    fileUnreadable = false;
+    bodyFailure = BodyFailure::None;
     sentFile = FileStamp();
     // The estimate covers the parts; the closing line and a terminator get room of their
     // own, so an empty field list still has its closing line.
     const std::uint64_t blockSize = estimate + ClosingLineLength(boundary) + 1;
-    if (blockSize > MaxBodyBlock)
+    if (blockSize > MaxBodyBlock) {
+        bodyFailure = BodyFailure::TooLarge;
         return 0;
+    }
     *body = static_cast<char*>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, static_cast<std::size_t>(blockSize)));
-    if (*body == nullptr)
+    if (*body == nullptr) {
+        bodyFailure = BodyFailure::NoMemory;
         return 0;
+    }
 
     const std::size_t partsRoom = static_cast<std::size_t>(estimate) + 1;
     std::size_t written = 0;
@@ -92,15 +95,22 @@ std::uint32_t HttpClient::BuildMultipartBody(char** body, const char* boundary) 
     }
     const std::size_t closing =
         WriteClosingLine(*body + written, static_cast<std::size_t>(blockSize) - written, boundary);
-    if (closing == 0)
+    if (closing == 0) {
+        bodyFailure = BodyFailure::NoRoom;
         return 0;
+    }
     return static_cast<std::uint32_t>(written + closing);
 }
 
 std::size_t HttpClient::WriteFormPart(const FormField& field, char* dest, std::size_t room,
                                       const char* boundary) {
-    if (!field.isFile)
-        return WritePlainPart(dest, room, boundary, field.name.c_str(), field.value.c_str());
+    if (!field.isFile) {
+        const std::size_t part =
+            WritePlainPart(dest, room, boundary, field.name.c_str(), field.value.c_str());
+        if (part == 0)
+            bodyFailure = BodyFailure::NoRoom;
+        return part;
+    }
 
     std::string fileName = field.value;
     FileNameOf(fileName);
@@ -112,23 +122,31 @@ std::size_t HttpClient::WriteFormPart(const FormField& field, char* dest, std::s
 
     const std::size_t header =
         WriteFilePartHeader(dest, room, boundary, field.name.c_str(), sentName);
-    if (header == 0)
+    if (header == 0) {
+        bodyFailure = BodyFailure::NoRoom;
         return 0;
+    }
     // A file that cannot be opened (another program holds it without sharing, say) gives
     // no part at all: its header alone would reach the service as an empty photo, which
     // it stores and confirms, and the photo would then be deleted here.
     UniqueHandle file = OpenForReading(field.value);
     const FileStamp stamp = file.Valid() ? StampOfOpenFile(file.Get()) : FileStamp();
     if (!stamp.valid) {
-        fileUnreadable = true;
+        bodyFailure = BodyFailure::FileUnreadable;
+        return 0;
+    }
+    if (stamp.size > MaxBodyBlock) {
+        bodyFailure = BodyFailure::TooLarge;
         return 0;
     }
     // The content and its CRLF must leave the last byte of the room for a terminator.
-    if (stamp.size > MaxBodyBlock || header + static_cast<std::size_t>(stamp.size) + 2 >= room)
+    if (header + static_cast<std::size_t>(stamp.size) + 2 >= room) {
+        bodyFailure = BodyFailure::NoRoom;
         return 0;
+    }
     const DWORD size = static_cast<DWORD>(stamp.size);
     if (!ReadWhole(file.Get(), dest + header, size)) {
-        fileUnreadable = true;
+        bodyFailure = BodyFailure::FileUnreadable;
         return 0;
     }
     std::memcpy(dest + header + size, "\r\n", 2);

@@ -58,9 +58,8 @@ std::size_t WriteClosingLine(char* dest, std::size_t room, const char* boundary)
 // from 0x80 to 0xFE. A name whose only high bytes are 0xFF is sent as it is.
 bool NeedsUtf8Name(const char* fileName);
 
-// The estimate's room for one file field: its size plus the margin, in 32-bit arithmetic
-// because GetFileSize's low word is all it takes, so an unreadable file (size 0xFFFFFFFF)
-// counts 6143.
-inline std::uint32_t FileFieldEstimate(std::uint32_t fileSize) {
+// The estimate's room for one file field: its size plus the margin, in 64 bits, so that no
+// file's size (a non-negative 64-bit value) wraps into the room of a small one.
+inline std::uint64_t FileFieldEstimate(std::uint64_t fileSize) {
     return fileSize + FilePartMargin;
 }

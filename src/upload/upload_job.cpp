@@ -9,7 +9,6 @@
 #include "util/bounded_text.h"
 #include "util/paths.h"
 
-#include <cstdio>
 #include <cstring>
 
 UploadJob* CurrentUploadJob = nullptr;
@@ -27,19 +26,38 @@ const char* const UploadMessages[] = {
 HWND UploadList = nullptr;
 int UploadRow = -1;
 
-// Deletes the uploaded file, and only the one whose bytes went out: a host may have
-// written a new file of the same name while the request and its answer were under way,
-// and that file has not been sent. Never anything outside the temp folder.
-void DeleteSentFile(const UploadJob& job) {
+const char* NotSentLine(BodyFailure failure) {
+    switch (failure) {
+    case BodyFailure::FileUnreadable:
+        return "upload not sent: the file could not be read whole\n";
+    case BodyFailure::TooLarge:
+        return "upload not sent: the file is too large for one request\n";
+    case BodyFailure::NoMemory:
+        return "upload not sent: no memory for the request body\n";
+    default:
+        return "upload not sent: the file is larger than when its size was taken\n";
+    }
+}
+
+// Deletes the uploaded file, and only the one whose bytes went out: a host may have put a
+// new file of the same name in its place while the request and its answer were under
+// way, and that file has not been sent. Never anything outside the temp folder. False
+// when such a newer file is there: its row is not done.
+bool DeleteSentFile(const UploadJob& job) {
     if (!IsInsideTempFolder(job.FilePath)) {
         OutputDebugStringA("uploaded file kept: it does not lie in temp\n");
-        return;
+        return true;
     }
-    if (!(StampOfPath(job.FilePath) == job.sentFile)) {
+    switch (DeleteFileIfUnchanged(job.FilePath, job.sentFile)) {
+    case SentFileFate::Replaced:
         OutputDebugStringA("uploaded file kept: it changed after its bytes were sent\n");
-        return;
+        return false;
+    case SentFileFate::Kept:
+        OutputDebugStringA("uploaded file kept: it could not be deleted\n");
+        return true;
+    default:
+        return true;
     }
-    std::remove(job.FilePath);
 }
 
 } // namespace
@@ -94,10 +112,12 @@ int UploadJob::Run() {
                                      RequestKind::MultipartRequest, nullptr);
     AdvanceBar(20);
     int result = Rejected;
-    if (!started && fileUnreadable) {
-        // Nothing went out and nothing will complete. The attempt is a failed upload like a
-        // refused one: the file stays and is tried again after the usual pause.
-        OutputDebugStringA("upload not sent: the file could not be read whole\n");
+    if (!started && bodyFailure != BodyFailure::None) {
+        // Without its body the request was never handed to WinINet: nothing went out and
+        // nothing will complete, so there is nothing to wait for. The attempt is a failed
+        // upload like a refused one: the file stays and is tried again after the usual
+        // pause.
+        OutputDebugStringA(NotSentLine(bodyFailure));
     } else {
         // The event stays open until the job is destroyed: a send or end request that
         // completes after this wait gave up still signals it.
@@ -183,10 +203,15 @@ bool FinishUpload(int result) {
     // second time.
     CurrentUploadJob = nullptr;
     if (result == Ok) {
-        SetStatus(UploadList, UploadRow, Done);
-        DeleteSentFile(*job);
         FailureCount = 0;
-        UploadedCount += 1;
+        // A newer file in the sent one's place has not gone out: its row waits again and
+        // does not count as uploaded, so the run sends it before it ends.
+        if (DeleteSentFile(*job)) {
+            SetStatus(UploadList, UploadRow, Done);
+            UploadedCount += 1;
+        } else {
+            SetStatus(UploadList, UploadRow, Waiting);
+        }
     } else {
         SetStatus(UploadList, UploadRow, Waiting);
         FailureCount += 1;

@@ -72,17 +72,39 @@ unsigned long long Join(DWORD high, DWORD low) {
     return (static_cast<unsigned long long>(high) << 32) | low;
 }
 
+// The sharing of the handle a sent file is deleted through: other programs may go on
+// reading it, and deleting or renaming it, but none may hold it open for writing, nor
+// open it for writing while the handle is held, so that the bytes compared are the bytes
+// deleted.
+constexpr DWORD DeleteSharing = FILE_SHARE_READ | FILE_SHARE_DELETE;
+
+// The one-member record of FileDispositionInfo, declared here because the build's Windows
+// API level (XP) leaves out the declarations of SetFileInformationByHandle, which
+// Windows Vista and Wine 8 have.
+struct DeleteDisposition {
+    BOOLEAN deleteFile;
+};
+constexpr int FileDispositionInfoClass = 4;
+using SetFileInformationByHandleCall = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+
+// Marks the open file for deletion when its last handle closes. False where the call is
+// missing or refuses (a read-only file).
+bool MarkForDeletion(HANDLE file) {
+    static const auto setInformation =
+        reinterpret_cast<SetFileInformationByHandleCall>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    DeleteDisposition disposition = {TRUE};
+    return setInformation != nullptr &&
+           setInformation(file, FileDispositionInfoClass, &disposition, sizeof disposition);
+}
+
 } // namespace
 
 FileStamp StampOfPath(const char* path) {
-    FileStamp stamp;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
-        return stamp;
-    stamp.valid = true;
-    stamp.size = Join(data.nFileSizeHigh, data.nFileSizeLow);
-    stamp.lastWrite = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
-    return stamp;
+    // No access asked, so no program's sharing refuses the look.
+    UniqueHandle file(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.Valid() ? StampOfOpenFile(file.Get()) : FileStamp();
 }
 
 FileStamp StampOfOpenFile(void* file) {
@@ -91,7 +113,25 @@ FileStamp StampOfOpenFile(void* file) {
     if (!GetFileInformationByHandle(static_cast<HANDLE>(file), &info))
         return stamp;
     stamp.valid = true;
+    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.index = Join(info.nFileIndexHigh, info.nFileIndexLow);
     stamp.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
     stamp.lastWrite = Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
     return stamp;
+}
+
+SentFileFate DeleteFileIfUnchanged(const char* path, const FileStamp& sent) {
+    UniqueHandle file(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES, DeleteSharing, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        // Held by a writer, or by a program that does not let it be deleted: what is
+        // there can still be looked at, to tell the file sent from a newer one.
+        const FileStamp now = StampOfPath(path);
+        if (!now.valid)
+            return SentFileFate::Gone;
+        return now == sent ? SentFileFate::Kept : SentFileFate::Replaced;
+    }
+    if (!(StampOfOpenFile(file.Get()) == sent))
+        return SentFileFate::Replaced;
+    return MarkForDeletion(file.Get()) ? SentFileFate::Deleted : SentFileFate::Kept;
 }

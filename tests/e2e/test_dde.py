@@ -2,6 +2,7 @@
 
 import pytest
 
+import uploader_runs
 import winedrive as wd
 
 
@@ -53,6 +54,33 @@ def test_names_that_leave_temp_are_refused(running, install):
         assert answer["result"] == "not-processed", name
     assert rows(running) == []
     assert secret.read_bytes() == b"not a photo"
+
+
+def test_a_photo_goes_out_after_names_of_no_file_are_refused(start_uploader, install, album):
+    # Queued, each of these would be first in line at every run and never sent, and the
+    # photo behind it would wait for ever.
+    uploader_runs.configure(install, album)
+    photo = uploader_runs.make_files(install.temp, 1)[0]
+    original = photo.read_bytes()
+    (install.temp / "sub").mkdir()
+    uploader = start_uploader(1)
+    assert uploader.main_window() is not None
+    too_long = "n" * 254  # with the folder's path before it, more than 259 bytes
+    for options in [
+        ("--hex", "00"),
+        ("--text", "\\"),
+        ("--text", "sub\\"),
+        ("--text", "*"),
+        ("--text", "a?.jpg"),
+        ("--text", too_long),
+    ]:
+        code, answer = wd.host_raw("poke", "Upload", "Filename", *options)
+        assert answer["result"] == "not-processed", options
+    assert wd.host_raw("poke", "Upload", "Filename", "--text", photo.name)[1]["result"] == "ack"
+    wd.host_raw("execute", "System", "--text", "upload")
+    assert uploader.wait(timeout=60) == 0
+    assert album.stored_files(uploader_runs.ACCOUNT) == {photo.name: original}
+    assert not photo.exists()
 
 
 def test_login_data_without_a_settings_file(running):

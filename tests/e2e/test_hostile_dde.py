@@ -46,26 +46,23 @@ def poke_bytes(data: bytes, item="Filename", topic="Upload"):
 def test_odd_file_name_pokes(running):
     rng = random.Random(7)
     binary = bytes(rng.randrange(1, 256) for _ in range(300))
+    # The 259 bytes a poke keeps never fit the path, and control characters and an empty
+    # name name no file: all of them refused.
     cases = [
-        (b"", "not-processed", None),
-        (b"no terminating zero", "ack", "no terminating zero"),
-        (b"x" * 65536, "ack", "x" * 259),
-        (binary, "ack", None),
-        (b"cut lead byte \x82", "ack", None),
-        (b"\t\t\t\t", "ack", "\t\t\t\t"),
-        (b"\x00hidden after a zero", "ack", ""),
+        (b"", "not-processed"),
+        (b"no terminating zero", "ack"),
+        (b"x" * 65536, "not-processed"),
+        (binary, "not-processed"),
+        (b"cut lead byte \x82", "ack"),
+        (b"\t\t\t\t", "not-processed"),
+        (b"\x00hidden after a zero", "not-processed"),
     ]
-    acknowledged = 0
-    for data, result, _ in cases:
+    for data, result in cases:
         assert poke_bytes(data) == result, data[:20]
-        acknowledged += result == "ack"
     held = rows(running)
-    assert len(held) == acknowledged
     names = [r["cells"][1] for r in held]
     assert names[0] == "no terminating zero"
-    assert names[1] == "x" * 259
-    assert names[4] == "\t\t\t\t"
-    assert names[5] == ""
+    assert len(names) == 2
     assert all(r["cells"][0] == "待機" for r in held)
     assert responsive(running)
 

@@ -27,6 +27,8 @@ struct StepLog {
     bool jobRunning = false;
     // Called inside FinishUpload, where the real one may show its alert.
     void (*duringFinish)() = nullptr;
+    // The next success finds a newer file in the sent one's place.
+    bool replacedNext = false;
 } steps;
 
 int StartLoginStep(HWND, HWND) {
@@ -54,7 +56,11 @@ bool FinishUploadStep(int result) {
     if (!steps.jobRunning)
         return false;
     steps.jobRunning = false;
-    if (result == 0) {
+    if (result == 0 && steps.replacedNext) {
+        steps.replacedNext = false;
+        SetStatus(QueueList, steps.lastRow, Waiting);
+        FailureCount = 0;
+    } else if (result == 0) {
         SetStatus(QueueList, steps.lastRow, Done);
         FailureCount = 0;
         UploadedCount += 1;
@@ -140,6 +146,24 @@ TEST_F(SessionControllerTest, NoCountAndLoggedInMakesOneStepOfAHundredThenSavesA
     EXPECT_DOUBLE_EQ(ProgressStep, 100.0);
     EXPECT_EQ(steps.loginsStarted, 0);
     OnUploadDone(window, 0);
+    EXPECT_EQ(steps.saves, 1);
+    EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(SessionControllerTest, AFileReplacedAfterItWentOutGoesAgainBeforeTheRunEnds) {
+    LoggedIn = 1;
+    Queue("a.jpg");
+    StartUploadRun(window);
+    steps.replacedNext = true;
+    OnUploadDone(window, 0);
+    // Not counted: the bar stays, and with no count given the run goes on to the newer
+    // file instead of ending at zero uploaded files.
+    EXPECT_EQ(OverallPosition(), 0);
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_EQ(steps.uploadsStarted, 2);
+    EXPECT_EQ(steps.lastRow, 0);
+    OnUploadDone(window, 0);
+    EXPECT_EQ(UploadedCount, 1);
     EXPECT_EQ(steps.saves, 1);
     EXPECT_FALSE(IsWindow(window));
 }

@@ -215,24 +215,31 @@ TEST_F(DdeServiceTest, LoginDataAndExitConditionAnswerTheWholeTextHoweverLong) {
     Settings = saved;
 }
 
-TEST_F(DdeServiceTest, FilenamePokeKeepsAtMost259BytesAndOnlyNamesInsideTemp) {
+TEST_F(DdeServiceTest, FilenamePokeQueuesOnlyNamesOfOneFileInTempWhosePathFits) {
     const HDDEDATA refused = reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
-    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string(300, 'a'))), Fack);
-    EXPECT_EQ(QueueCell(QueueList, 0, 1), std::string(259, 'a'));
-    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string("", 1))), Fack);
-    EXPECT_EQ(QueueCell(QueueList, 1, 1), "");
+    // The longest name whose path, the program's folder and "temp\\" before it, fits the
+    // 260-byte buffer the queue resolves rows into.
+    const std::string longest(NameSize - 1 - std::strlen(ModuleDirectory) - 5, 'a');
+    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(longest)), Fack);
+    EXPECT_EQ(QueueCell(QueueList, 0, 1), longest);
+    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(longest + "a")), refused);
+    // Only 259 bytes of a longer poke would be kept, and they never fit.
+    EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string(300, 'a'))), refused);
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("sub\\a.jpg")), Fack);
+    for (const std::string& name : {std::string("", 1), std::string("\\"), std::string("sub\\"),
+                                    std::string("*"), std::string("a?.jpg")})
+        EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(name)), refused) << name;
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data(std::string())), refused);
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("..\\Vistora.ini")), refused);
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("com1")), refused);
-    EXPECT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), 3);
+    EXPECT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), 2);
 
     // Without the program's folder, "temp\\a.jpg" would be wherever the current directory is.
     const std::string folder = ModuleDirectory;
     ModuleDirectory[0] = '\0';
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("a.jpg")), refused);
     CopyText(ModuleDirectory, folder.c_str());
-    EXPECT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), 3);
+    EXPECT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), 2);
 }
 
 TEST_F(DdeServiceTest, ExitConditionPokeIsAcknowledgedAndIgnored) {

@@ -37,3 +37,15 @@ TempFolder::TempFolder(const std::string& name) {
 TempFolder::~TempFolder() {
     RemoveTree(path_);
 }
+
+bool MakeSparseFile(const std::string& path, long long size) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    const bool made = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return made;
+}

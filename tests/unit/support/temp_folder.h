@@ -19,3 +19,7 @@ class TempFolder {
   private:
     std::string path_;
 };
+
+// Creates (or replaces) the file at path with size bytes whose content costs no disk
+// space; false when it could not.
+bool MakeSparseFile(const std::string& path, long long size);

@@ -44,17 +44,9 @@ class MultipartBodyTest : public ::testing::Test {
         return path;
     }
 
-    // A file of the given size whose content costs no disk space.
-    std::string MakeSparseFile(const std::string& name, LONGLONG size) {
+    std::string SparseFile(const std::string& name, LONGLONG size) {
         std::string path = PathOf(name);
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
-        LARGE_INTEGER end;
-        end.QuadPart = size;
-        EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN));
-        EXPECT_TRUE(SetEndOfFile(file));
-        CloseHandle(file);
+        EXPECT_TRUE(MakeSparseFile(path, size)) << path;
         return path;
     }
 
@@ -99,7 +91,7 @@ TEST_F(MultipartBodyTest, AnEmptyFileGivesItsHeaderAndCrlf) {
     client.AddFormField("file", path.c_str(), true);
     EXPECT_EQ(Build(), FileHeader("file", "empty.jpg") + "\r\n" + Closing);
     EXPECT_EQ(length, 101u + 4 + 2 + 38);
-    EXPECT_FALSE(client.fileUnreadable);
+    EXPECT_EQ(client.bodyFailure, BodyFailure::None);
     EXPECT_TRUE(client.sentFile == StampOfPath(path.c_str()));
 }
 
@@ -111,7 +103,7 @@ TEST_F(MultipartBodyTest, AFileThatCannotBeReadGivesNoBody) {
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     client.AddFormField("file", held.c_str(), true);
     EXPECT_EQ(client.BuildMultipartBody(&body, UploadBoundary), 0u);
-    EXPECT_TRUE(client.fileUnreadable);
+    EXPECT_EQ(client.bodyFailure, BodyFailure::FileUnreadable);
     EXPECT_FALSE(client.sentFile.valid);
     CloseHandle(holder);
     client.FreeMultipartBody(body);
@@ -119,13 +111,13 @@ TEST_F(MultipartBodyTest, AFileThatCannotBeReadGivesNoBody) {
 
     // Once the other program lets go, the same field builds; a gone file fails again.
     EXPECT_EQ(Build(), FileHeader("file", "held.jpg") + "0123456789\r\n" + Closing);
-    EXPECT_FALSE(client.fileUnreadable);
+    EXPECT_EQ(client.bodyFailure, BodyFailure::None);
     client.FreeMultipartBody(body);
     body = nullptr;
     client.ClearFormFields();
     client.AddFormField("file", PathOf("gone.jpg").c_str(), true);
     EXPECT_EQ(client.BuildMultipartBody(&body, UploadBoundary), 0u);
-    EXPECT_TRUE(client.fileUnreadable);
+    EXPECT_EQ(client.bodyFailure, BodyFailure::FileUnreadable);
 }
 
 TEST_F(MultipartBodyTest, OnlyTheFileNameReachesTheBody) {
@@ -180,10 +172,11 @@ TEST_F(MultipartBodyTest, APlainPartGetsAtMostItsMargin) {
 }
 
 TEST_F(MultipartBodyTest, AFileHeaderGetsAtMostTheFileMargin) {
-    // A missing file counts 6143 bytes, its header must stay below that.
+    // A file that cannot be opened counts only the margin, and its header must fit in it.
     client.AddFormField(std::string(6200, 'n').c_str(), PathOf("gone.jpg").c_str(), true);
-    EXPECT_EQ(client.EstimateBodySize(), 6143u);
+    EXPECT_EQ(client.EstimateBodySize(), 6144u);
     EXPECT_EQ(client.BuildMultipartBody(&body, UploadBoundary), 0u);
+    EXPECT_EQ(client.bodyFailure, BodyFailure::NoRoom);
 }
 
 // Writes one part into a room followed by guard bytes that must survive.
@@ -223,16 +216,25 @@ TEST_F(MultipartBodyTest, APartNeverReachesPastItsRoom) {
     GuardedRoom stale(partLength + 1);
     EXPECT_EQ(client.WriteFormPart(file, stale.bytes.data(), stale.room, UploadBoundary), 0u);
     EXPECT_TRUE(stale.GuardIntact());
+    EXPECT_EQ(client.bodyFailure, BodyFailure::NoRoom);
 }
 
 TEST_F(MultipartBodyTest, AFileTooLargeForTheProcessFailsCleanly) {
-    client.AddFormField("file", MakeSparseFile("huge.jpg", 3LL << 30).c_str(), true);
+    client.AddFormField("file", SparseFile("huge.jpg", 3LL << 30).c_str(), true);
     EXPECT_EQ(client.BuildMultipartBody(&body, UploadBoundary), 0u);
     EXPECT_EQ(body, nullptr);
+    EXPECT_EQ(client.bodyFailure, BodyFailure::TooLarge);
+
+    // Just below 2 GiB the block is allowed, but no 32-bit process has that much room.
+    client.ClearFormFields();
+    client.AddFormField("file", SparseFile("almost.jpg", 0x7FF00000).c_str(), true);
+    EXPECT_EQ(client.BuildMultipartBody(&body, UploadBoundary), 0u);
+    EXPECT_EQ(body, nullptr);
+    EXPECT_EQ(client.bodyFailure, BodyFailure::NoMemory);
 
     // Above 4 GiB the low 32 bits of the size (here 10) must not make a small estimate.
     client.ClearFormFields();
-    client.AddFormField("file", MakeSparseFile("wraps.jpg", (4LL << 30) + 10).c_str(), true);
+    client.AddFormField("file", SparseFile("wraps.jpg", (4LL << 30) + 10).c_str(), true);
     EXPECT_EQ(client.EstimateBodySize(), (4ULL << 30) + 10 + 6144);
     EXPECT_EQ(client.BuildMultipartBody(&body, UploadBoundary), 0u);
     EXPECT_EQ(body, nullptr);

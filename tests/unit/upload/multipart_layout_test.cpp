@@ -57,9 +57,10 @@ TEST(MultipartLayout, NamesWithBytesFrom0x80To0xFEGoOutAsUtf8) {
     EXPECT_FALSE(NeedsUtf8Name("a\xFF\xFF.jpg"));
 }
 
-TEST(MultipartLayout, TheFileEstimateWrapsAsItAlwaysHas) {
+TEST(MultipartLayout, TheFileEstimateNeverWraps) {
     EXPECT_EQ(FileFieldEstimate(10), 6154u);
-    EXPECT_EQ(FileFieldEstimate(0xFFFFFFFFu), 6143u);
+    EXPECT_EQ(FileFieldEstimate(0xFFFFFFFFu), 0x100000000ull + 6143);
+    EXPECT_EQ(FileFieldEstimate(0x7FFFFFFFFFFFFFFFull), 0x7FFFFFFFFFFFFFFFull + 6144);
 }
 
 } // namespace

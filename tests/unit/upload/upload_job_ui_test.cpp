@@ -1,14 +1,19 @@
 // The upload job's starter and teardown on the UI thread: what a start without a thread
-// leaves, and which file a success may delete.
+// leaves, how an attempt ends that cannot send its file, and which file a success may
+// delete.
 #include "app/main_window.h"
 #include "app/session_controller.h"
 #include "queue/upload_queue.h"
+#include "settings/settings.h"
 #include "support/platform_override.h"
 #include "support/queue_list.h"
+#include "support/wait_until.h"
 #include "upload/upload_job.h"
+#include "util/bounded_text.h"
 #include "util/paths.h"
 
 #include <commctrl.h>
+#include <process.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +24,16 @@ namespace {
 
 uintptr_t NoThread(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
     return 0;
+}
+
+unsigned __stdcall NoRun(void*) {
+    return 0;
+}
+
+// A job thread that ends at once without running the job: the test plays its end.
+uintptr_t IdleThread(void* security, unsigned stackSize, unsigned(__stdcall*)(void*), void*,
+                     unsigned flags, unsigned* threadId) {
+    return _beginthreadex(security, stackSize, NoRun, nullptr, flags, threadId);
 }
 
 bool Exists(const std::string& path) {
@@ -43,13 +58,16 @@ class UploadJobTest : public ::testing::Test {
             DispatchMessageA(&message);
     }
 
-    // A finished upload of path, as its job saw the file when it built the body.
-    void FinishSuccessfulUpload(const std::string& path, const FileStamp& sent) {
-        auto* job = new UploadJob();
-        job->Configure("http://h/u", "/u", "me@example.jp", "token", path.c_str());
-        job->sentFile = sent;
-        CurrentUploadJob = job;
+    // A finished upload of path from row 0, as its job saw the file when it built the
+    // body; returns the row's status afterwards.
+    std::string FinishSuccessfulUpload(const std::string& path, const FileStamp& sent) {
+        platform.calls().BeginThread = IdleThread;
+        EXPECT_EQ(StartUpload(window, nullptr, list, 0, path.c_str()), 0);
+        if (CurrentUploadJob == nullptr)
+            return "no job";
+        CurrentUploadJob->sentFile = sent;
         EXPECT_TRUE(FinishUpload(Ok));
+        return QueueCell(list, 0, 0);
     }
 
     PlatformOverride platform;
@@ -70,25 +88,81 @@ TEST_F(UploadJobTest, AStartWithoutAThreadLeavesNoJobAndTheRowWaiting) {
     EXPECT_FALSE(PeekMessageA(&message, window, WM_UPLOAD_DONE, WM_UPLOAD_DONE, PM_REMOVE));
 }
 
+// Nothing is handed to WinINet without a body, so no completion can end a wait for one:
+// a wait would end only at its time-out, with TimedOut, a minute later, and so would each
+// of the eleven attempts.
+TEST_F(UploadJobTest, AFileThatCannotGoIntoABodyEndsItsAttemptAtOnceAsRejected) {
+    const SettingsRecord saved = Settings;
+    CopyText(Settings.UploadUrl, "http://127.0.0.1:9/Pc/Upld_Upload.aspx");
+    CopyText(Settings.UploadPath, "/Pc/Upld_Upload.aspx");
+    const std::string huge = files.PathOf("huge.jpg");
+    ASSERT_TRUE(MakeSparseFile(huge, 2200000000LL));
+    ASSERT_EQ(StartUpload(window, nullptr, list, 0, huge.c_str()), 0);
+    MSG done = {};
+    EXPECT_TRUE(WaitUntil(
+        [&] { return PeekMessageA(&done, window, WM_UPLOAD_DONE, WM_UPLOAD_DONE, PM_REMOVE); }));
+    EXPECT_EQ(done.lParam, Rejected);
+    EXPECT_TRUE(FinishUpload(static_cast<int>(done.lParam)));
+    EXPECT_EQ(QueueCell(list, 0, 0), "待機");
+    EXPECT_TRUE(Exists(huge));
+    Settings = saved;
+}
+
 TEST_F(UploadJobTest, ASuccessDeletesOnlyTheFileWhoseBytesWentOut) {
     const std::string sent = files.PathOf("sent.jpg");
     files.Put("sent.jpg");
-    FinishSuccessfulUpload(sent, StampOfPath(sent.c_str()));
+    EXPECT_EQ(FinishSuccessfulUpload(sent, StampOfPath(sent.c_str())), "完了");
     EXPECT_FALSE(Exists(sent));
     EXPECT_EQ(UploadedCount, 1);
 
-    // A host wrote a new file of the same name while the answer was awaited.
+    // A newer photo that has not gone out is kept, and its row waits for it to go: a host
+    // wrote the file anew while the answer was awaited, or put a copy of the same size
+    // and time in its place.
     const std::string replaced = files.PathOf("replaced.jpg");
     files.Put("replaced.jpg");
     const FileStamp before = StampOfPath(replaced.c_str());
     std::ofstream(replaced) << "a newer photo, never sent";
-    FinishSuccessfulUpload(replaced, before);
+    FailureCount = 3;
+    EXPECT_EQ(FinishSuccessfulUpload(replaced, before), "待機");
     EXPECT_TRUE(Exists(replaced));
+    EXPECT_EQ(FailureCount, 0);
+
+    const std::string swapped = files.PathOf("swapped.jpg");
+    files.Put("swapped.jpg");
+    const FileStamp original = StampOfPath(swapped.c_str());
+    const std::string copy = files.PathOf("copy.tmp");
+    std::ofstream(copy) << "DATA";
+    FILETIME sentTime = {static_cast<DWORD>(original.lastWrite),
+                         static_cast<DWORD>(original.lastWrite >> 32)};
+    HANDLE copyFile = CreateFileA(copy.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_TRUE(SetFileTime(copyFile, nullptr, nullptr, &sentTime));
+    CloseHandle(copyFile);
+    ASSERT_TRUE(MoveFileExA(copy.c_str(), swapped.c_str(), MOVEFILE_REPLACE_EXISTING));
+    const FileStamp now = StampOfPath(swapped.c_str());
+    ASSERT_TRUE(now.size == original.size && now.lastWrite == original.lastWrite);
+    EXPECT_EQ(FinishSuccessfulUpload(swapped, original), "待機");
+    EXPECT_TRUE(Exists(swapped));
+    EXPECT_EQ(UploadedCount, 1);
+
+    // The file sent, which cannot be deleted or is gone already, still counts as uploaded:
+    // sending it again would store it twice.
+    const std::string readOnly = files.PathOf("read-only.jpg");
+    files.Put("read-only.jpg");
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(FinishSuccessfulUpload(readOnly, StampOfPath(readOnly.c_str())), "完了");
+    EXPECT_TRUE(Exists(readOnly));
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const std::string gone = files.PathOf("gone.jpg");
+    files.Put("gone.jpg");
+    const FileStamp goneStamp = StampOfPath(gone.c_str());
+    DeleteFileA(gone.c_str());
+    EXPECT_EQ(FinishSuccessfulUpload(gone, goneStamp), "完了");
 
     // Nothing outside the temp folder, however the path reaches it.
     const std::string outside = files.PathOf("..\\outside.jpg");
     std::ofstream(outside) << "data";
-    FinishSuccessfulUpload(outside, StampOfPath(outside.c_str()));
+    EXPECT_EQ(FinishSuccessfulUpload(outside, StampOfPath(outside.c_str())), "完了");
     EXPECT_TRUE(Exists(outside));
-    EXPECT_EQ(UploadedCount, 3);
+    EXPECT_EQ(UploadedCount, 4);
 }
