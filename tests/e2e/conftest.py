@@ -56,7 +56,11 @@ def album(tmp_path):
     from album_service import AlbumService
 
     with AlbumService(
-        accounts={uploader_runs.ACCOUNT: uploader_runs.PASSWORD, "hanako@example.jp": "second pw"},
+        accounts={
+            uploader_runs.ACCOUNT: uploader_runs.PASSWORD,
+            uploader_runs.PUNCTUATED_ACCOUNT: uploader_runs.PASSWORD,
+            "hanako@example.jp": "second pw",
+        },
         storage=tmp_path / "album",
         port=0,
     ) as service:
