@@ -57,14 +57,14 @@ def test_three_announced_files_log_in_upload_and_end(
     for upload in uploader_runs.uploads(album):
         assert upload["raw_query"] == f"sessionId={sessions[0]}&userId={query_user_id}"
         assert upload["query"] == {"sessionId": sessions[0], "userId": account}
-    # Saved without Shift: comment, section, name and password.
-    lines = install.ini.read_bytes().decode("cp932").splitlines()
-    assert lines == [
+    # Saved without Shift: comment, section, name and password, each line ending in CR LF.
+    lines = [
         "# Vistoraサーバー情報ファイル",
         "[WebAlbum]",
         f"LoginName={account}",
         f"Password={uploader_runs.PASSWORD}",
     ]
+    assert install.ini.read_bytes() == "".join(f"{line}\r\n" for line in lines).encode("cp932")
 
 
 def test_an_unreached_count_keeps_the_window_open_for_another_run(
