@@ -8,6 +8,8 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from http import HTTPStatus
 
+from werkzeug.wrappers import Request
+
 from album_faults import Fault, FaultScript
 from album_state import Accounts, Journal, Sessions, Storage, client_bytes
 from album_wire import (
@@ -18,8 +20,8 @@ from album_wire import (
     body_reader,
     parse_multipart_form,
     parse_urlencoded,
-    split_raw_query,
     split_target,
+    standard_query_value,
 )
 
 LOGIN_PATH = "/Pc/Upld_Login.aspx"
@@ -43,6 +45,9 @@ class Incoming:
     method: str
     path: str
     raw_query: str
+    # The query as a standard server reads it (Werkzeug's request.args: "+" is a space,
+    # "%XX" a byte, "#" ends the URL), the first value of each name.
+    query: dict[str, str]
     version: str
     headers: list
     content_type: str
@@ -55,15 +60,12 @@ class Incoming:
             method=environ["REQUEST_METHOD"],
             path=path,
             raw_query=raw_query,
+            query=Request(environ).args.to_dict(),
             version=environ["album.version"],
             headers=environ["album.headers"],
             content_type=environ.get("CONTENT_TYPE", ""),
             reader=body_reader(environ),
         )
-
-    @property
-    def query(self) -> dict[str, str]:
-        return split_raw_query(self.raw_query)
 
     def journal_entry(self, endpoint: str) -> dict:
         return {
@@ -239,7 +241,7 @@ class AlbumApp:
         if email is None:
             return None, "unknown session"
         user_id = query.get("userId")
-        if user_id is None or user_id.encode("latin-1") != client_bytes(email):
+        if user_id is None or user_id != standard_query_value(client_bytes(email)):
             return None, "userId does not match the session"
         return email, None
 

@@ -14,11 +14,13 @@ import tempfile
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
+from urllib.parse import quote_from_bytes
 
 from werkzeug.formparser import FormDataParser, MultiPartParser
 from werkzeug.http import parse_options_header
 from werkzeug.sansio.multipart import Data, Epilogue, Field, File, MultipartDecoder
 from werkzeug.serving import WSGIRequestHandler
+from werkzeug.wrappers import Request
 
 MULTIPART = "multipart/form-data"
 URLENCODED = "application/x-www-form-urlencoded"
@@ -96,7 +98,7 @@ class AlbumRequestHandler(WSGIRequestHandler):
     def make_environ(self) -> dict:
         environ = super().make_environ()
         # self.path is the request line's target decoded as latin-1: the raw
-        # bytes, which the upload endpoint compares without any unescaping.
+        # bytes, which the journal keeps beside the query as the endpoints read it.
         environ["album.target"] = self.path
         environ["album.version"] = self.request_version
         environ["album.headers"] = [[name, value] for name, value in self.headers.items()]
@@ -202,18 +204,10 @@ def body_reader(environ: dict) -> BodyReader:
     return BodyReader(stream, length, sock)
 
 
-def split_raw_query(raw_query: str) -> dict[str, str]:
-    """Query values exactly as sent: no percent-decoding, no '+' to space.
-
-    The uploader writes values into the query unescaped; the first occurrence
-    of a name wins.
-    """
-    values: dict[str, str] = {}
-    for item in raw_query.split("&"):
-        if item:
-            name, _, value = item.partition("=")
-            values.setdefault(name, value)
-    return values
+def standard_query_value(raw: bytes) -> str:
+    """What a standard server's request.args gives for a query value whose bytes were
+    sent escaped: the text to compare a received value with."""
+    return Request.from_values(query_string="v=" + quote_from_bytes(raw)).args["v"]
 
 
 def split_target(target: str):

@@ -8,7 +8,8 @@
 
 bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, RequestKind kind,
                                   const char* referrer) {
-    // Each request gets a fresh event; the caller closed the previous one after its wait.
+    // A job sends one request, and its event lives until the job is destroyed
+    // (HttpJob's destructor): a completion that comes after a wait gave up still signals it.
     completionEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     bool started = false;
     try {

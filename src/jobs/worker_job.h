@@ -38,5 +38,6 @@ class WorkerJob {
 unsigned __stdcall JobThreadEntry(void* job);
 
 // Creates the job's thread suspended, then resumes it. 0 when it runs, -1 when no thread
-// could be created (the job then stays with its owner until its teardown).
+// could be created; the starter then decides what becomes of the job (StartLogin leaves it
+// for FinishLogin, StartUpload disposes of it at once and puts its row back to waiting).
 int StartJobThread(WorkerJob& job);

@@ -6,12 +6,18 @@
 #include "queue/upload_queue.h"
 #include "settings/settings.h"
 #include "upload/upload_answer.h"
+#include "upload/upload_query.h"
 #include "util/bounded_text.h"
 #include "util/paths.h"
 
 #include <cstring>
 
 UploadJob* CurrentUploadJob = nullptr;
+
+// Run's target is never refused: the longest the job's fields can give fits.
+static_assert(LongestUploadTarget(sizeof UploadJob::UploadPath, sizeof UploadJob::SessionId,
+                                  sizeof UploadJob::UserId) < LongTextSize,
+              "the upload's request target must fit its buffer");
 
 namespace {
 
@@ -105,9 +111,8 @@ int UploadJob::Run() {
     AdvanceBar(20);
     ClearFormFields();
     AddFormField("file", FilePath, true);
-    // The values go into the query as they are: the service reads them unescaped.
     char target[LongTextSize];
-    FormatText(target, sizeof target, "%s?sessionId=%s&userId=%s", UploadPath, SessionId, UserId);
+    FormatUploadTarget(target, UploadPath, SessionId, UserId);
     const bool started = SendRequest(reinterpret_cast<DWORD_PTR>(this), target,
                                      RequestKind::MultipartRequest, nullptr);
     AdvanceBar(20);

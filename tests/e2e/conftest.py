@@ -17,12 +17,24 @@ def pytest_collection_modifyitems(config, items):
         items[:] = kept
 
 
+@pytest.fixture(scope="module", autouse=True)
+def no_crash_in_a_module_fixture_run():
+    """Runs that module fixtures make as they are taken down (RootStore taking an
+    authority out again, reg switching a proxy off) are checked once the module's last
+    fixture is down; an autouse fixture comes down after the module's others."""
+    yield
+    crashes = wd.crashes_seen()
+    assert not crashes, "a module fixture's run crashed:\n\n" + "\n\n".join(crashes)
+
+
 @pytest.fixture(autouse=True)
 def no_crash_in_any_run():
-    """Every Windows program a test started through winedrive (the uploader, the host
-    tool and the uploaders it starts, the HTTP driver) is checked for crash marks here,
-    once the test and its other fixtures are done with it."""
-    wd.crashes_seen()  # runs of an earlier test that failed before its check
+    """Every Windows program started through winedrive (the uploader, the host tool and
+    the uploaders it starts, the HTTP driver, RootStore, reg, the UiProbe server) is
+    checked for crash marks here: what the fixtures set up before the test ran as the
+    test begins, the test's own once the test and its other fixtures are done with it."""
+    crashes = wd.crashes_seen()
+    assert not crashes, "a run before this test began crashed:\n\n" + "\n\n".join(crashes)
     yield
     crashes = wd.crashes_seen()
     assert not crashes, "\n\n".join(crashes)
@@ -56,7 +68,11 @@ def album(tmp_path):
     from album_service import AlbumService
 
     with AlbumService(
-        accounts={uploader_runs.ACCOUNT: uploader_runs.PASSWORD, "hanako@example.jp": "second pw"},
+        accounts={
+            uploader_runs.ACCOUNT: uploader_runs.PASSWORD,
+            uploader_runs.PUNCTUATED_ACCOUNT: uploader_runs.PASSWORD,
+            "hanako@example.jp": "second pw",
+        },
         storage=tmp_path / "album",
         port=0,
     ) as service:

@@ -166,7 +166,7 @@ def test_multipart_upload_arrives_whole(service, tmp_path, size):
     assert_drained(result)
 
 
-def test_upload_target_carries_the_query_unescaped(service, tmp_path):
+def test_the_client_sends_the_upload_target_as_given(service, tmp_path):
     login = drive(
         "async-form",
         service.login_url,

@@ -6,6 +6,8 @@ and answered "success".
 
 import hashlib
 
+import pytest
+
 import uploader_runs
 import winedrive as wd
 from album_service import Fault
@@ -15,8 +17,18 @@ def stored(album, account=uploader_runs.ACCOUNT):
     return album.stored_files(account)
 
 
-def test_three_announced_files_log_in_upload_and_end(install, album, sources, start_uploader):
-    uploader_runs.configure(install, album)
+@pytest.mark.parametrize(
+    "account, query_user_id",
+    [
+        (uploader_runs.ACCOUNT, uploader_runs.ACCOUNT),
+        (uploader_runs.PUNCTUATED_ACCOUNT, "taro%2Bx%2541%26y%23z@example.jp"),
+    ],
+    ids=["plain-address", "address-with-query-characters"],
+)
+def test_three_announced_files_log_in_upload_and_end(
+    install, album, sources, start_uploader, account, query_user_id
+):
+    uploader_runs.configure(install, album, account=account)
     files = uploader_runs.make_files(sources, 3)
     originals = {f: f.read_bytes() for f in files}
     uploader = start_uploader(3)
@@ -32,25 +44,27 @@ def test_three_announced_files_log_in_upload_and_end(install, album, sources, st
     assert len(runs) == 4
     assert all(run[-1] == 100 for run in runs), runs
     assert list(install.temp.iterdir()) == []
-    assert stored(album) == {f.name: data for f, data in originals.items()}
+    assert stored(album, account) == {f.name: data for f, data in originals.items()}
     sessions = [e["answer"] for e in uploader_runs.logins(album)]
     assert len(sessions) == 1
     login = uploader_runs.logins(album)[0]
-    assert login["form"]["userId"] == uploader_runs.ACCOUNT
+    assert login["form"]["userId"] == account
     assert (
         login["form"]["hash"]
         == hashlib.sha1(uploader_runs.PASSWORD.encode("cp932")).hexdigest() + "\n"
     )
+    # The service reads the query as a standard server does: the address arrives whole.
     for upload in uploader_runs.uploads(album):
-        assert upload["raw_query"] == f"sessionId={sessions[0]}&userId={uploader_runs.ACCOUNT}"
-    # Saved without Shift: comment, section, name and password.
-    lines = install.ini.read_bytes().decode("cp932").splitlines()
-    assert lines == [
+        assert upload["raw_query"] == f"sessionId={sessions[0]}&userId={query_user_id}"
+        assert upload["query"] == {"sessionId": sessions[0], "userId": account}
+    # Saved without Shift: comment, section, name and password, each line ending in CR LF.
+    lines = [
         "# Vistoraサーバー情報ファイル",
         "[WebAlbum]",
-        f"LoginName={uploader_runs.ACCOUNT}",
+        f"LoginName={account}",
         f"Password={uploader_runs.PASSWORD}",
     ]
+    assert install.ini.read_bytes() == "".join(f"{line}\r\n" for line in lines).encode("cp932")
 
 
 def test_an_unreached_count_keeps_the_window_open_for_another_run(

@@ -11,6 +11,8 @@ from pathlib import Path
 import winedrive as wd
 
 ACCOUNT = "taro.yamada@example.jp"
+# Valid, and holding every byte a standard query parser reads as something else.
+PUNCTUATED_ACCOUNT = "taro+x%41&y#z@example.jp"
 PASSWORD = "ひみつのpass"
 # The longest a test holds a file open for another program.
 HOLD_LIMIT_MS = 120_000

@@ -63,8 +63,8 @@ def test_upload_entry_has_the_raw_query_and_each_part(service):
 
     (entry,) = service.journal()
     assert entry["endpoint"] == "upload"
-    assert entry["raw_query"] == f"sessionId={token}&userId=a+b@example.com&x=%41"
-    assert entry["query"] == {"sessionId": token, "userId": "a+b@example.com", "x": "%41"}
+    assert entry["raw_query"] == f"sessionId={token}&userId=a%2Bb@example.com&x=%41"
+    assert entry["query"] == {"sessionId": token, "userId": "a+b@example.com", "x": "A"}
     assert entry["body_sha256"] == hashlib.sha256(body).hexdigest()
     assert entry["fields"] == {"comment": "hello"}
     assert entry["files"] == [

@@ -54,17 +54,33 @@ def test_upload_overwrites_a_file_of_the_same_name(service, session):
     assert service.stored_files(USER) == {"a.jpg": b"second"}
 
 
-def test_user_id_in_the_query_is_taken_as_typed(service):
+def test_user_id_in_the_query_is_read_as_a_standard_server_reads_it(service):
     token = login(service.port, PLUS_USER, ACCOUNTS[PLUS_USER])
+    body = file_part(b"a.jpg", b"x") + DELIMITER + b"--\r\n"
 
-    as_typed = upload(service, token, "a.jpg", b"x", user="a+b@example.com")
-    escaped = [
-        upload(service, token, "b.jpg", b"y", user=user).body
-        for user in ("a%2Bb%40example.com", "a+b%40example.com", "a%2bb@example.com")
-    ]
+    def answer(user_id: bytes) -> bytes:
+        target = upload_target(token, "") + user_id
+        return upload_raw(service, target, body).body
 
-    assert as_typed.body == b"success"
-    assert escaped == [b"fail"] * 3
+    # "+" reads as a space, "%XX" in either case as its byte, "#" ends the URL.
+    readings = {
+        user_id: answer(user_id)
+        for user_id in (
+            b"a%2Bb@example.com",
+            b"a%2bb%40example.com",
+            b"a%2Bb@example.com#more",
+            b"a+b@example.com",
+            b"a%2Bb#@example.com",
+        )
+    }
+
+    assert readings == {
+        b"a%2Bb@example.com": b"success",
+        b"a%2bb%40example.com": b"success",
+        b"a%2Bb@example.com#more": b"success",
+        b"a+b@example.com": b"fail",
+        b"a%2Bb#@example.com": b"fail",
+    }
     assert service.stored_files(PLUS_USER) == {"a.jpg": b"x"}
 
 

@@ -90,11 +90,28 @@ def login_request(port: int, user_id: str, password=None, hash_field=None) -> by
     return http10_request(port, LOGIN_PATH.encode(), FORM_TYPE, body)
 
 
+def query_escape(raw: bytes) -> bytes:
+    """A query value as the uploader writes it: "+", "%", "&", "#", space, control bytes
+    and bytes of 0x80 and above as %XX, every other byte as it is."""
+    out = bytearray()
+    for byte in raw:
+        if byte in b"+%&# " or byte < 0x20 or byte >= 0x7F:
+            out += b"%%%02X" % byte
+        else:
+            out.append(byte)
+    return bytes(out)
+
+
 def upload_target(session: str, user_id) -> bytes:
-    # The uploader pastes both values into the query as they are.
     if isinstance(user_id, str):
         user_id = user_id.encode(CLIENT_CODEPAGE)
-    return UPLOAD_PATH.encode() + b"?sessionId=" + session.encode() + b"&userId=" + user_id
+    return (
+        UPLOAD_PATH.encode()
+        + b"?sessionId="
+        + query_escape(session.encode())
+        + b"&userId="
+        + query_escape(user_id)
+    )
 
 
 def upload_request(port: int, session: str, user_id, filename, data: bytes | None) -> bytes:

@@ -74,20 +74,32 @@ CRASH_MARKS = (
     b"warn:heap",
 )
 
-_run_logs: list[Path] = []
+# Each remembered run log with how far crashes_seen() has read it. A run that outlives a
+# test (the UiProbe server) is live: it is read on from there at every check, up to its
+# last whole line, and forgotten only once it has ended and been read to its end.
+_run_logs: dict[Path, int] = {}
+_live_logs: set[Path] = set()
 _log_folder: Path | None = None
 
 
-def new_run_log(tag: str) -> Path:
-    """A fresh stderr file for one program run, remembered for crashes_seen(). The files
-    go when the Python process ends."""
+def new_run_log(tag: str, live: bool = False) -> Path:
+    """A fresh stderr file for one program run, remembered for crashes_seen(); live for a
+    run that outlives the test that started it (end_live_log() when it has ended). The
+    files go when the Python process ends."""
     global _log_folder
     if _log_folder is None:
         _log_folder = Path(tempfile.mkdtemp(prefix="vistora-runs-"))
         atexit.register(shutil.rmtree, _log_folder, ignore_errors=True)
     path = _log_folder / f"{tag}-{time.monotonic_ns()}.err"
-    _run_logs.append(path)
+    _run_logs[path] = 0
+    if live:
+        _live_logs.add(path)
     return path
+
+
+def end_live_log(path: Path) -> None:
+    """The live run has ended: the next check reads the rest of its log and forgets it."""
+    _live_logs.discard(path)
 
 
 def cpu_seconds(pid: int) -> float:
@@ -115,32 +127,38 @@ def own_output(stderr: str) -> str:
 
 
 def crashes_seen() -> list[str]:
-    """Every remembered run whose stderr holds a crash mark, with the marks and the end of
-    its log; then forgets the runs. The tests' conftest calls this after every test."""
+    """Every remembered run whose stderr holds a crash mark not reported before, with the
+    marks and the end of what was read; then forgets the runs that have ended. The tests'
+    conftest calls this before and after every test."""
     found = []
-    for path in _run_logs:
-        stderr = path.read_bytes() if path.exists() else b""
+    for path, start in list(_run_logs.items()):
+        stderr = path.read_bytes()[start:] if path.exists() else b""
+        live = path in _live_logs
+        if live:
+            # A line still being written is read whole at the next check.
+            stderr = stderr[: stderr.rfind(b"\n") + 1]
         marks = crash_marks(stderr)
         if marks:
             tail = stderr[-1500:].decode("latin-1")
             found.append(f"{path.name}: {marks}\n{tail}")
-    _run_logs.clear()
+        if live:
+            _run_logs[path] = start + len(stderr)
+        else:
+            del _run_logs[path]
     return found
 
 
 def start_windows(
-    program: Path | str, *args, env_extra: dict | None = None, **kwargs
+    program: Path | str, *args, env_extra: dict | None = None, live: bool = False, **kwargs
 ) -> subprocess.Popen:
-    """Starts a Windows program beside the caller; its stderr goes to a remembered file."""
+    """Starts a Windows program beside the caller; its stderr goes to a remembered file
+    (a live one, see new_run_log, for a program that outlives the test)."""
     env = wine_env({"WINEDEBUG": PROGRAM_DEBUG, **(env_extra or {})})
-    stderr_path = new_run_log(Path(program).stem)
+    stderr_path = new_run_log(Path(program).stem, live=live)
+    kwargs.setdefault("stdin", subprocess.DEVNULL)
     with open(stderr_path, "wb") as err:
         process = subprocess.Popen(
-            ["wine", str(program), *map(str, args)],
-            env=env,
-            stderr=err,
-            stdin=subprocess.DEVNULL,
-            **kwargs,
+            ["wine", str(program), *map(str, args)], env=env, stderr=err, **kwargs
         )
     process.stderr_path = stderr_path
     return process
@@ -184,12 +202,9 @@ class Probe:
         self._process = None
 
     def _start(self) -> None:
-        self._process = subprocess.Popen(
-            ["wine", str(BIN / "UiProbe.exe"), "serve"],
-            env=wine_env(),
-            stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL,
+        # Checked for crash marks like every other run, at every check while it serves.
+        self._process = start_windows(
+            BIN / "UiProbe.exe", "serve", live=True, stdin=subprocess.PIPE, stdout=subprocess.PIPE
         )
 
     def ask(self, *args):
@@ -221,6 +236,7 @@ class Probe:
             except subprocess.TimeoutExpired:
                 self._process.kill()
                 self._process.wait()
+            end_live_log(self._process.stderr_path)
             self._process = None
 
 
