@@ -17,6 +17,9 @@
 //   settext DIALOG ID HEXTEXT                  sets the text of a dialog's control
 //   exists HWND                                whether the window still exists
 //   terminate PID                              ends a process of this prefix
+//   face HEXNAME CHARSET                       the face GDI realises for a request of that
+//                                              name and character set (Wine falls back to
+//                                              another face when the prefix lacks it)
 //   hold PATH MS                               opens a file with no sharing, prints its JSON
 //                                              once it holds it, and keeps it MS ms (as an
 //                                              editor or a scanner still writing it would)
@@ -310,6 +313,23 @@ Answer Hold(const std::string& path, DWORD ms) {
     return Flag(true);
 }
 
+Answer Face(const std::string& name, unsigned long charset) {
+    LOGFONTA request = {};
+    request.lfCharSet = static_cast<BYTE>(charset);
+    lstrcpynA(request.lfFaceName, name.c_str(), LF_FACESIZE);
+    HFONT font = CreateFontIndirectA(&request);
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ previous = SelectObject(screen, font);
+    char face[LF_FACESIZE] = {};
+    const int length = GetTextFaceA(screen, LF_FACESIZE, face);
+    SelectObject(screen, previous);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(font);
+    if (length <= 0)
+        return {1, "\"\""};
+    return {0, "\"" + Hex(face, std::strlen(face)) + "\""};
+}
+
 Answer Fault() {
     volatile int* nowhere = nullptr;
     *nowhere = 1;
@@ -348,6 +368,8 @@ Answer Run(const std::vector<std::string>& a) {
         return Flag(IsWindow(ParseHandle(a[1])) != FALSE);
     if (command == "terminate" && n >= 2)
         return Terminate(Number(a[1]));
+    if (command == "face" && n >= 3)
+        return Face(Unhex(a[1]), Number(a[2]));
     if (command == "hold" && n >= 3)
         return Hold(a[1], Number(a[2]));
     if (command == "fault")
