@@ -22,6 +22,16 @@ def test_the_program_shows_its_window_from_its_own_resources(start_uploader):
     assert [c["text"] for c in label] == ["未ログイン"]
 
 
+def test_the_start_leaves_wininet_for_the_first_request(start_uploader):
+    # WinINet, and the shell and Winsock that it pulls in, would lengthen every start; the
+    # window and the DDE service do not need them.
+    uploader = start_uploader()
+    window = uploader.main_window()
+    loaded = wd.modules(window["pid"])
+    assert "comctl32.dll" in loaded
+    assert "wininet.dll" not in loaded
+
+
 def test_the_caption_buttons_font_is_in_the_prefix():
     # Wine draws the minimise, maximise and close buttons as Marlett glyphs; a prefix that
     # cannot resolve the face shows their codes ("0 1 r") in a text font instead.

@@ -336,6 +336,11 @@ def realised_face(name: str, charset: int) -> str:
     return decode(probe().ask("face", name.encode("cp932").hex(), charset)[1])
 
 
+def modules(pid: int) -> list[str]:
+    """The file names of the modules a process of this prefix has loaded, in lower case."""
+    return [decode(name).lower() for name in probe().ask("modules", pid)[1]]
+
+
 def exists(hwnd: int) -> bool:
     return probe().ask("exists", hwnd)[0] == 0
 
