@@ -23,7 +23,7 @@ as_root() {
 packages=(
     cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth x11-utils xdotool
-    locales fonts-ipafont-gothic imagemagick
+    locales fonts-ipafont-gothic fonts-wine imagemagick
     python3 python3-werkzeug python3-pytest python3-cryptography curl tinyproxy-bin
     clang clang-format libclang-rt-14-dev libssl-dev
 )

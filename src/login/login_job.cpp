@@ -143,6 +143,7 @@ int StartLogin(HWND mainWindow, HWND progressBar) {
             return -1;
     }
     ComputePasswordDigest();
+    SplitUrls();
 
     CurrentLoginJob = new LoginJob();
     if (!CurrentLoginJob->Configure(Settings.LoginUrl, Settings.LoginPath, Settings.LoginName,

@@ -41,6 +41,9 @@ std::string ChooseSettingsFile();
 std::string SettingsFileBesideProgram();
 
 int LoadSettings();
+// Sets LoginPath and UploadPath from the two URLs. LoadSettings leaves it to the login and
+// the upload, which call it before they take a path: the split takes WinINet, which the
+// window and the DDE service do not need, and loading it would lengthen the start-up.
 void SplitUrls();
 int ApplyStagedLoginData();
 int SaveSettings();

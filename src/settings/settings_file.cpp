@@ -43,7 +43,6 @@ int LoadSettings() {
     GetPrivateProfileStringA(SettingsSection, "Password", "", Settings.Password,
                              sizeof Settings.Password, path);
     std::memset(Settings.SessionId, 0, sizeof Settings.SessionId);
-    SplitUrls();
     return 0;
 }
 

@@ -176,6 +176,7 @@ int UploadJob::ReadAnswer() {
 int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, const char* path) {
     if (row < 0 || row > 65535)
         return -1;
+    SplitUrls();
     UploadJob* job = new UploadJob();
     if (!job->Configure(Settings.UploadUrl, Settings.UploadPath, Settings.LoginName,
                         Settings.SessionId, path)) {

@@ -4,6 +4,8 @@ import time
 
 import winedrive as wd
 
+SYMBOL_CHARSET = 2
+
 
 def test_the_program_shows_its_window_from_its_own_resources(start_uploader):
     # The controls and their layout are the unit tests' (they build the same window);
@@ -18,6 +20,22 @@ def test_the_program_shows_its_window_from_its_own_resources(start_uploader):
     assert window["rect"][3] - window["rect"][1] == 300
     label = [c for c in wd.children(window["hwnd"]) if c["id"] == 1004]
     assert [c["text"] for c in label] == ["未ログイン"]
+
+
+def test_the_start_leaves_wininet_for_the_first_request(start_uploader):
+    # WinINet, and the shell and Winsock that it pulls in, would lengthen every start; the
+    # window and the DDE service do not need them.
+    uploader = start_uploader()
+    window = uploader.main_window()
+    loaded = wd.modules(window["pid"])
+    assert "comctl32.dll" in loaded
+    assert "wininet.dll" not in loaded
+
+
+def test_the_caption_buttons_font_is_in_the_prefix():
+    # Wine draws the minimise, maximise and close buttons as Marlett glyphs; a prefix that
+    # cannot resolve the face shows their codes ("0 1 r") in a text font instead.
+    assert wd.realised_face("Marlett", SYMBOL_CHARSET) == "Marlett"
 
 
 def test_closing_with_an_empty_list_ends_without_a_question(start_uploader):

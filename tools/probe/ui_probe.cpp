@@ -17,6 +17,11 @@
 //   settext DIALOG ID HEXTEXT                  sets the text of a dialog's control
 //   exists HWND                                whether the window still exists
 //   terminate PID                              ends a process of this prefix
+//   face HEXNAME CHARSET                       the face GDI realises for a request of that
+//                                              name and character set (Wine falls back to
+//                                              another face when the prefix lacks it)
+//   modules PID                                the names of the modules the process has
+//                                              loaded, as its loader lists them
 //   hold PATH MS                               opens a file with no sharing, prints its JSON
 //                                              once it holds it, and keeps it MS ms (as an
 //                                              editor or a scanner still writing it would)
@@ -29,6 +34,7 @@
 // where starting a Windows process per question took a good part of a second of CPU.
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -310,6 +316,37 @@ Answer Hold(const std::string& path, DWORD ms) {
     return Flag(true);
 }
 
+Answer Face(const std::string& name, unsigned long charset) {
+    LOGFONTA request = {};
+    request.lfCharSet = static_cast<BYTE>(charset);
+    lstrcpynA(request.lfFaceName, name.c_str(), LF_FACESIZE);
+    HFONT font = CreateFontIndirectA(&request);
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ previous = SelectObject(screen, font);
+    char face[LF_FACESIZE] = {};
+    const int length = GetTextFaceA(screen, LF_FACESIZE, face);
+    SelectObject(screen, previous);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(font);
+    if (length <= 0)
+        return {1, "\"\""};
+    return {0, "\"" + Hex(face, std::strlen(face)) + "\""};
+}
+
+Answer Modules(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return {1, "[]"};
+    MODULEENTRY32 module = {};
+    module.dwSize = sizeof module;
+    std::string out = "[";
+    for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module))
+        out += std::string(out.size() > 1 ? "," : "") + "\"" +
+               Hex(module.szModule, std::strlen(module.szModule)) + "\"";
+    CloseHandle(snapshot);
+    return {0, out + "]"};
+}
+
 Answer Fault() {
     volatile int* nowhere = nullptr;
     *nowhere = 1;
@@ -348,6 +385,10 @@ Answer Run(const std::vector<std::string>& a) {
         return Flag(IsWindow(ParseHandle(a[1])) != FALSE);
     if (command == "terminate" && n >= 2)
         return Terminate(Number(a[1]));
+    if (command == "face" && n >= 3)
+        return Face(Unhex(a[1]), Number(a[2]));
+    if (command == "modules" && n >= 2)
+        return Modules(Number(a[1]));
     if (command == "hold" && n >= 3)
         return Hold(a[1], Number(a[2]));
     if (command == "fault")

@@ -347,6 +347,16 @@ def set_dialog_text(dialog_hwnd: int, control_id: int, text: str) -> bool:
     return probe().ask("settext", dialog_hwnd, control_id, text.encode("cp932").hex())[0] == 0
 
 
+def realised_face(name: str, charset: int) -> str:
+    """The face GDI gives a font request of that name and character set in this prefix."""
+    return decode(probe().ask("face", name.encode("cp932").hex(), charset)[1])
+
+
+def modules(pid: int) -> list[str]:
+    """The file names of the modules a process of this prefix has loaded, in lower case."""
+    return [decode(name).lower() for name in probe().ask("modules", pid)[1]]
+
+
 def exists(hwnd: int) -> bool:
     return probe().ask("exists", hwnd)[0] == 0
 

@@ -70,6 +70,7 @@ TEST_F(SettingsFileTest, WithoutAFileTheDefaultsHold) {
     EXPECT_STREQ(Settings.UploadUrl, DefaultUploadUrl());
     EXPECT_STREQ(Settings.LoginName, "");
     EXPECT_STREQ(Settings.Password, "");
+    SplitUrls();
     EXPECT_STREQ(Settings.LoginPath, "/Pc/Upld_Login.aspx");
     EXPECT_STREQ(Settings.UploadPath, "/Pc/Upld_Upload.aspx");
     EXPECT_STREQ(Settings.SessionId, "");
@@ -90,6 +91,7 @@ TEST_F(SettingsFileTest, TheCurrentDirectoryWinsOverTheProgramFolder) {
     LoadSettings();
     EXPECT_STREQ(Settings.LoginName, "current@x.jp");
     EXPECT_STREQ(Settings.Password, "\x83\x70\x83\x58");
+    SplitUrls();
     EXPECT_STREQ(Settings.LoginPath, "/Pc/Upld_Login.aspx");
     // The query of a configured URL does not reach the path.
     EXPECT_STREQ(Settings.UploadPath, "/up/load.aspx");
