@@ -144,7 +144,7 @@ void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
     if (!bodyWriter_.Start(requestHandle, sentBody.Get() + carried, total - carried,
                            completionEvent, lastCompletionOk, stopEvent, writeLimit))
         throw ClientError::SendFailed;
-    const HANDLE events[] = {bodyWriter_.Thread(), stopEvent};
+    const HANDLE events[] = {bodyWriter_.Finished(), stopEvent};
     const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
     std::uint32_t seen = 0;
     DWORD lastMove = GetTickCount();

@@ -6,6 +6,8 @@
 BodyWriter::~BodyWriter() {
     if (thread_ != nullptr)
         CloseHandle(thread_);
+    if (finished_ != nullptr)
+        CloseHandle(finished_);
 }
 
 bool BodyWriter::Start(HINTERNET request, const char* data, std::uint32_t length, HANDLE completion,
@@ -16,6 +18,11 @@ bool BodyWriter::Start(HINTERNET request, const char* data, std::uint32_t length
         CloseHandle(thread_);
         thread_ = nullptr;
     }
+    if (finished_ == nullptr)
+        finished_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (finished_ == nullptr)
+        return false;
+    ResetEvent(finished_);
     request_ = request;
     data_ = data;
     length_ = length;
@@ -37,7 +44,9 @@ bool BodyWriter::Ended() const {
 }
 
 unsigned __stdcall BodyWriter::Entry(void* writer) {
-    static_cast<BodyWriter*>(writer)->WritePieces();
+    BodyWriter* self = static_cast<BodyWriter*>(writer);
+    self->WritePieces();
+    SetEvent(self->finished_);
     return 0;
 }
 

@@ -48,6 +48,9 @@ class BodyWriter {
     bool Ended() const;
     // The thread, to wait on; null when none was started.
     HANDLE Thread() const { return thread_; }
+    // Signalled once the writer has written its last piece (or failed, or been abandoned):
+    // at once, where the thread's own end is signalled some milliseconds later under Wine.
+    HANDLE Finished() const { return finished_; }
 
   private:
     static unsigned __stdcall Entry(void* writer);
@@ -65,4 +68,5 @@ class BodyWriter {
     std::atomic<bool> failed_{false};
     std::atomic<bool> abandoned_{false};
     HANDLE thread_ = nullptr;
+    HANDLE finished_ = nullptr;
 };

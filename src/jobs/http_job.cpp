@@ -101,7 +101,9 @@ void HttpJob::OnBodyProgress(std::uint32_t sent, std::uint32_t total) {
 }
 
 void HttpJob::CompleteSendShare() {
-    AdvanceBar(SendBarSpan - sendShareShown_);
+    // Each step is a message to the UI thread; a body's progress may have shown them all.
+    if (sendShareShown_ < SendBarSpan)
+        AdvanceBar(SendBarSpan - sendShareShown_);
     sendShareShown_ = SendBarSpan;
 }
 
