@@ -132,6 +132,31 @@ void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR cont
         throw ClientError::SendFailed;
 }
 
+bool AsyncHttpClient::WaitInSlices(DWORD timeout, DWORD slice) {
+    if (bodyStalled)
+        return false;
+    if (!IsValidHandle(completionEvent))
+        return true;
+    // A timeout shorter than one slice waits for nothing.
+    const DWORD slices = timeout == INFINITE ? DefaultWaitSlices : timeout / slice;
+    const HANDLE events[] = {completionEvent, stopEvent};
+    const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
+    for (DWORD i = 0; i < slices; ++i) {
+        // The completion wins when both are signalled. A failed or abandoned wait ends the
+        // wait as well as a signal does.
+        const DWORD waited = WaitForMultipleObjects(count, events, FALSE, slice);
+        if (waited == WAIT_OBJECT_0 + 1)
+            return false;
+        if (waited != WAIT_TIMEOUT)
+            return true;
+    }
+    return false;
+}
+
+bool AsyncHttpClient::WaitForCompletion(DWORD timeout) {
+    return WaitInSlices(timeout, CompletionWaitSlice);
+}
+
 void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
     const std::uint32_t total = record.dwBufferTotal;
     const std::uint32_t carried = record.dwBufferLength;
@@ -188,29 +213,4 @@ void AsyncHttpClient::OnBodyProgress(std::uint32_t, std::uint32_t) {}
 bool AsyncHttpClient::AwaitBodyWriter(DWORD limit) const {
     const HANDLE writer = bodyWriter_.Thread();
     return writer == nullptr || WaitForSingleObject(writer, limit) == WAIT_OBJECT_0;
-}
-
-bool AsyncHttpClient::WaitInSlices(DWORD timeout, DWORD slice) {
-    if (bodyStalled)
-        return false;
-    if (!IsValidHandle(completionEvent))
-        return true;
-    // A timeout shorter than one slice waits for nothing.
-    const DWORD slices = timeout == INFINITE ? DefaultWaitSlices : timeout / slice;
-    const HANDLE events[] = {completionEvent, stopEvent};
-    const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
-    for (DWORD i = 0; i < slices; ++i) {
-        // The completion wins when both are signalled. A failed or abandoned wait ends the
-        // wait as well as a signal does.
-        const DWORD waited = WaitForMultipleObjects(count, events, FALSE, slice);
-        if (waited == WAIT_OBJECT_0 + 1)
-            return false;
-        if (waited != WAIT_TIMEOUT)
-            return true;
-    }
-    return false;
-}
-
-bool AsyncHttpClient::WaitForCompletion(DWORD timeout) {
-    return WaitInSlices(timeout, CompletionWaitSlice);
 }

@@ -207,17 +207,17 @@ class AsyncHttpClient : public HttpClient {
     bool WaitInSlices(DWORD timeout, DWORD slice);
 
   private:
-    // What both asynchronous POSTs do once their record is filled: send it, wait for the
-    // send to complete, write what of the body the record does not carry, start the end
-    // request.
-    void SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context);
-    // Writes the part of the announced body that the record does not carry, from sentBody,
-    // while watching it go: returns once it is all out, or once a piece failed (the end
-    // request then finds the connection broken); throws when a stop came or the body
-    // stalled (bodyStalled set), leaving the writer to end after the piece in hand.
+    // Between the send's completion and the end request (SendBufferedPost): writes the part
+    // of the announced body that the record does not carry, from sentBody, while watching
+    // it go. Returns once it is all out, or once a piece failed (the end request then finds
+    // the connection broken); throws when a stop came or the body stalled (bodyStalled
+    // set), leaving the writer to end after the piece in hand.
     void SendRestOfBody(const INTERNET_BUFFERSA& record);
-
     BodyWriter bodyWriter_;
+
+    // What both asynchronous POSTs do once their record is filled: send it, wait for the
+    // send to complete, start the end request.
+    void SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context);
 };
 
 // The Content-Type lines and boundaries of the two multipart requests. The header's
