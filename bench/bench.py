@@ -7,7 +7,7 @@ Run through bench/run.sh, which builds and provides Xvfb and a wineserver:
 
     bench.py --build-dir DIR [--quick] [--keep] [--only transfer,memory]
 
-Cases (bench/cases/): transfer, body, overhead, memory, startup, limits. Prints a table and
+Cases (bench/cases/): transfer, link, body, overhead, memory, startup, limits. Prints a table and
 the evidence behind it, and writes both as markdown.
 """
 

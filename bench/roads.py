@@ -58,21 +58,22 @@ class RoadResult:
     transfer: float  # request handle created -> "success" read
     body: float  # request handle created -> CONNECTING (the body is built between)
     connect: float  # CONNECTING -> CONNECTED
-    copy: float  # CONNECTED -> SENDING_REQUEST (Wine builds its send buffer)
-    send: float  # SENDING_REQUEST -> REQUEST_SENT
-    answer: float  # REQUEST_SENT -> "success" read
+    copy: float  # CONNECTED -> the first SENDING_REQUEST (Wine builds the headers' buffer)
+    send: float  # the first SENDING_REQUEST -> the last REQUEST_SENT (headers, body pieces)
+    answer: float  # the last REQUEST_SENT -> "success" read
     deleted_after: float  # "success" read -> file gone (outside)
     service: float  # the sink's own duration of the request
     peak_kib: int
     rss_before_kib: int  # at the request handle, before the body
     rss_body_kib: int  # at CONNECTING: the body built
-    rss_copy_kib: int  # at SENDING_REQUEST: Wine's copy made
+    rss_copy_kib: int  # at the first SENDING_REQUEST: the headers' buffer made
 
 
 def request_marks(events: list[Event], done: int) -> dict:
     """Indexes of one upload's landmarks, from its "success" line at done back: the job's
     two handle creations (connection, request), then WinINet's CONNECTING (20), CONNECTED
-    (21), SENDING_REQUEST (30) and REQUEST_SENT (31)."""
+    (21), the first SENDING_REQUEST (30: the headers) and the last REQUEST_SENT (31: the
+    body's last piece)."""
     job = events[done].tid
     sixties = [i for i in range(done) if events[i].tid == job and is_status(60)(events[i])]
     if len(sixties) < 2:
@@ -84,6 +85,7 @@ def request_marks(events: list[Event], done: int) -> dict:
         if at < 0 or at > done:
             raise BenchError(f"no Status {code} between an upload's request and its answer")
         marks[name] = at
+    marks["sent"] = max(i for i in range(marks["sent"], done) if is_status(31)(events[i]))
     marks["success"] = done
     return marks
 

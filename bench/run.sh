@@ -2,12 +2,14 @@
 # The benchmarks: builds what they need into build-bench (never build/), runs every case
 # under a private Xvfb and wineserver, prints the table and writes bench/RESULTS.md.
 #
-#   bench/run.sh           the full run (a few minutes; needs about 1 GiB free under build-bench)
-#   bench/run.sh --quick   a smoke run for CI: small sizes, every case runs and gives numbers,
-#                          no verdicts on the goals; writes build-bench/bench/RESULTS-partial.md
+#   bench/run.sh           the full run (a few minutes; needs about 1 GiB free under build-bench,
+#                          and root for the slow links' network namespaces)
+#   bench/run.sh --quick   a smoke run for CI: small sizes, every case but the slow links runs
+#                          and gives numbers, no verdicts on the goals; writes
+#                          build-bench/bench/RESULTS-partial.md
 #   bench/run.sh --only transfer,memory
-#                          only those cases, by name: transfer, body, overhead, memory,
-#                          startup, limits (also into RESULTS-partial.md)
+#                          only those cases, by name: transfer, link, body, overhead,
+#                          memory, startup, limits (also into RESULTS-partial.md)
 #   bench/run.sh --keep    leaves the work folder (installs, logs, big files) for a look
 set -euo pipefail
 
@@ -23,7 +25,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --quick | --keep) shift ;;
     --only)
-        case_name='(transfer|body|overhead|memory|startup|limits)'
+        case_name='(transfer|link|body|overhead|memory|startup|limits)'
         [[ "${2:-}" =~ ^$case_name(,$case_name)*$ ]] || usage
         shift 2
         ;;

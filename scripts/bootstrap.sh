@@ -26,6 +26,8 @@ packages=(
     locales fonts-ipafont-gothic fonts-wine imagemagick
     python3 python3-werkzeug python3-pytest python3-cryptography curl tinyproxy-bin
     clang clang-format libclang-rt-14-dev libssl-dev
+    # The tests on a shaped link: network namespaces and tc, and nftables for losses.
+    iproute2 nftables
 )
 # Node.js runs ruff's WebAssembly build for the Python checks (scripts/check-python.sh);
 # machines that already have a node of their own keep it.

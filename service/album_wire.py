@@ -33,8 +33,10 @@ STORED_FILE_MODE = 0o644
 READ_CHUNK = 128 * 1024
 # A held body waits behind a receive buffer this small, so that little of it can be on
 # its way meanwhile and the sender stays busy sending; then it is read through one this
-# large.
-HELD_RECEIVE_BUFFER = 4096
+# large. The small one still holds a few of the loopback's 64 KiB segments: below one
+# segment the window stays shut for good (a receiver offers no window smaller than a
+# segment, and with nothing arriving nothing reopens it), measured here with 4096 bytes.
+HELD_RECEIVE_BUFFER = 256 * 1024
 RELEASED_RECEIVE_BUFFER = 4 * 1024 * 1024
 # How a TLS connection's handshake went: done; the client closed the connection before it
 # was done; or anything else, which the record names ("failed: ...").

@@ -29,7 +29,9 @@ from roads import failure_indexes, road_run
 NAME = "limits"
 GOAL = (
     "**limits**: BodyBench bisects, in a process of its own, the largest body block that "
-    "fits and the largest for which Wine's copy fits beside it; the uploader's own layout "
+    "fits and the largest for which a copy of it fits beside it (Wine's HttpSendRequestEx "
+    "copies a body handed to it whole; the uploader writes its body in pieces); the "
+    "uploader's own layout "
     "differs, so real uploads find its limit to 1 MiB. The goal is that the next size up "
     "fails cleanly: the request fails, the file stays in temp and is tried again, the program "
     "stays up, nothing crashes and the sink records no upload."
@@ -65,7 +67,8 @@ def run(ctx: Context) -> None:
         f"- BodyBench, bisection to 1 MiB in {limit['probes']} probes (sparse files, the "
         f"body block sized by EstimateBodySize): the body block fits up to "
         f"{mib(build_limit)}; with a second block of the body's length beside it (the copy "
-        f"Wine's HttpSendRequestEx makes of header and body) up to {mib(copy_limit)}"
+        f"Wine's HttpSendRequestEx makes of a body handed to it whole) up to "
+        f"{mib(copy_limit)}"
     )
     report.say(
         f"- confirmed with BuildMultipartBody: {mib(build_limit)} built "
@@ -226,8 +229,8 @@ def observe_failure(ctx: Context, size: int) -> dict:
         failed = events[failures[0]]
         seen["failure_lines"] = [events[i].text.decode("latin-1").strip() for i in failures[:2]]
         cpu_at_failure = wd.cpu_seconds(run.pid)
-        # Right after the failure the attempt's body is freed: the layout any body and
-        # Wine's copy of it have to fit in.
+        # Right after the failure the attempt's body is freed: the layout any body has to
+        # fit in.
         seen["gaps"] = free_ranges(run.pid)
         window = wd.find_window(timeout=10)
         watch_retry(run, window, failed, cpu_at_failure, target, seen)

@@ -1,6 +1,6 @@
 """memory: the uploader's peak memory in the upload of the largest file, against the
-design's floor: the program before the body, plus the body (the whole file) and Wine's
-copy of it for the send."""
+design's floor: the program before the body, plus the body (the whole file), which goes
+out in pieces from where it was built."""
 
 from __future__ import annotations
 
@@ -18,16 +18,17 @@ from harness import (
 from roads import measured, sizes
 
 NAME = "memory"
-# Over the floor: WinINet's own buffers, the heap's rounding of two blocks of hundreds of
-# MiB, and the pages other threads touch meanwhile.
+# Over the floor: WinINet's own buffers, the heap's rounding of a block of hundreds of MiB,
+# and the pages other threads touch meanwhile.
 MARGIN = 32 * MiB
 GOAL = (
     f"**memory**: the floor is the uploader's own memory just before it builds the body "
-    f"(VmRSS at the request handle, the same upload) plus the file twice: the design holds the "
-    f"whole body in one block, and Wine's HttpSendRequestEx copies header and body into a "
-    f"buffer of its own before it sends. The goal allows {mib(MARGIN)} over that for WinINet's "
-    f"buffers and the heap's rounding; more would mean a third copy or a leak. The ratio to "
-    f"the file's size is kept beside it."
+    f"(VmRSS at the request handle, the same upload) plus the file once: the design holds the "
+    f"whole body in one block, and the client writes it to WinINet in 64 KiB pieces from "
+    f"there (handed to HttpSendRequestEx whole, Wine would copy header and body into a buffer "
+    f"of its own first). The goal allows {mib(MARGIN)} over that for WinINet's buffers and the "
+    f"heap's rounding; more would mean a copy of the body or a leak. The ratio to the file's "
+    f"size is kept beside it."
 )
 
 
@@ -38,12 +39,12 @@ def run(ctx: Context) -> None:
     # The upload with the highest peak, and its own memory before the body.
     top = max(found.uploads, key=lambda u: u.peak_kib)
     peak = top.peak_kib * 1024
-    floor = top.rss_before_kib * 1024 + 2 * size
+    floor = top.rss_before_kib * 1024 + size
     report.rows.append(
         Row(
             f"memory, {mib(size)} upload",
             mib(peak),
-            f"{mib(floor)} (the program before the body + file + Wine's copy)",
+            f"{mib(floor)} (the program before the body + the file)",
             f"≤ floor + {mib(MARGIN)} ({mib(floor + MARGIN)})",
             report.judge(peak <= floor + MARGIN),
             f"{peak / size:.2f}x the file ({mib(size)})",
@@ -56,25 +57,27 @@ def run(ctx: Context) -> None:
         f"{MEMORY_SAMPLE_S * 1000:.0f} ms, in the upload with the highest "
         f"peak: {top.rss_before_kib / 1024:.0f} MiB before the body, "
         f"{top.rss_body_kib / 1024:.0f} MiB with the body built, "
-        f"{top.rss_copy_kib / 1024:.0f} MiB once Wine began to send; peak (VmHWM) "
+        f"{top.rss_copy_kib / 1024:.0f} MiB once the headers went out; peak (VmHWM) "
         f"{mib(peak)}; "
         f"the peaks of each: {', '.join(mib(u.peak_kib * 1024) for u in found.uploads)}"
     )
     report.say(
-        f"- the floor: {top.rss_before_kib / 1024:.0f} MiB + 2 x {mib(size)} = "
+        f"- the floor: {top.rss_before_kib / 1024:.0f} MiB + {mib(size)} = "
         f"{mib(floor)}; "
         f"the peak is {(peak - floor) / MiB:+.1f} MiB from it"
     )
     sends = send_pieces_trial(ctx, found)
     both = sends["whole"] + sends["pieces"]
     report.say(
-        f"- what the copy costs (SendBench, a profiling aid: the same body built by "
+        f"- what a body handed over whole would cost (SendBench, a profiling aid: the same "
+        f"body built by "
         f"BuildMultipartBody, posted on a synchronous WinINet session, {found.rounds} "
         f"run(s) "
-        f"each way, medians): handed over as HttpSendRequestExA's buffer (as now): send "
+        f"each way, medians): handed over as HttpSendRequestExA's buffer: send "
         f"{median([r['send_ms'] for r in sends['whole']]):.0f} ms, peak working set "
         f"{mib(median([r['peak'] for r in sends['whole']]))}; announced by "
-        f"dwBufferTotal and written with InternetWriteFile in 64 KiB pieces: send "
+        f"dwBufferTotal and written with InternetWriteFile in 64 KiB pieces (as the uploader "
+        f"does): send "
         f"{median([r['send_ms'] for r in sends['pieces']]):.0f} ms, peak working set "
         f"{mib(median([r['peak'] for r in sends['pieces']]))}; body building in "
         f"these runs {median([r['build_ms'] for r in both]):.0f} ms"

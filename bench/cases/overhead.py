@@ -144,7 +144,8 @@ def run(ctx: Context) -> None:
         "  - the request, means: "
         + ", ".join(f"{name} {mean(v) * 1000:.1f} ms" for name, v in parts.items())
         + " (handles: connection to request handle; body: request handle to CONNECTING; "
-        "copy: CONNECTED to SENDING_REQUEST; answer: REQUEST_SENT to 'success' read)"
+        "copy: CONNECTED to the first SENDING_REQUEST; send: to the last REQUEST_SENT; "
+        "answer: from there to 'success' read)"
     )
     report.say(
         f"- the whole run, first debugger line to the last deletion: "

@@ -14,3 +14,12 @@ int ProgressPosition(double value) {
         return 100;
     return static_cast<int>(rounded);
 }
+
+int ShareOfSpan(std::uint32_t part, std::uint32_t whole, int span) {
+    if (span <= 0)
+        return 0;
+    if (whole == 0 || part >= whole)
+        return span;
+    // Below 2^32 times below 2^31: the product fits 64 bits.
+    return static_cast<int>(std::uint64_t{part} * static_cast<std::uint64_t>(span) / whole);
+}

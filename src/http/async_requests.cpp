@@ -2,6 +2,7 @@
 #include "http/http_client.h"
 #include "http/request_bodies.h"
 #include "util/bounded_text.h"
+#include "util/debug_line.h"
 #include "util/win_handles.h"
 
 #include <cstring>
@@ -11,6 +12,7 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
     // A job sends one request, and its event lives until the job is destroyed
     // (HttpJob's destructor): a completion that comes after a wait gave up still signals it.
     completionEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    bodyStalled = false;
     bool started = false;
     try {
         switch (kind) {
@@ -36,7 +38,10 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
         ReportClientFailure("SendRequest", ClientError::UnknownException);
         started = false;
     }
-    if (!started && requestHandle != nullptr) {
+    // A body's writer that has not ended yet still uses the request handle: a closed
+    // handle's value could by its next piece name another request. The job's teardown
+    // closes it once the writer has ended.
+    if (!started && requestHandle != nullptr && !BodyWriterRunning()) {
         // In the asynchronous session this close is reported as one HANDLE_CLOSING.
         InternetCloseHandle(requestHandle);
         requestHandle = nullptr;
@@ -95,11 +100,12 @@ bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPa
                static_cast<int>(length));
     AddRequestHeader(contentLength, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
 
+    // The record announces the body and carries none of it: the body follows the headers
+    // in pieces (SendRestOfBody), so that its progress can be seen and a slow link told
+    // from a stalled one. The bytes on the wire are the same.
     static INTERNET_BUFFERSA record;
     record = INTERNET_BUFFERSA{};
     record.dwStructSize = sizeof record;
-    record.lpvBuffer = sentBody.Get();
-    record.dwBufferLength = length;
     // See AsyncPostForm: without the total, Wine announces and sends an empty body.
     record.dwBufferTotal = length;
     SendBufferedPost(record, context);
@@ -119,12 +125,16 @@ void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR cont
     // asyncError) before HttpEndRequestA has even returned, and the request would then
     // fail here or not depending on which thread ran first.
     const DWORD sendError = asyncError;
+    if (sendError == 0)
+        SendRestOfBody(record);
     const BOOL ended = HttpEndRequestA(requestHandle, nullptr, HSR_ASYNC | HSR_INITIATE, context);
     if ((!ended && GetLastError() != ERROR_IO_PENDING) || sendError != 0)
         throw ClientError::SendFailed;
 }
 
 bool AsyncHttpClient::WaitInSlices(DWORD timeout, DWORD slice) {
+    if (bodyStalled)
+        return false;
     if (!IsValidHandle(completionEvent))
         return true;
     // A timeout shorter than one slice waits for nothing.
@@ -145,4 +155,62 @@ bool AsyncHttpClient::WaitInSlices(DWORD timeout, DWORD slice) {
 
 bool AsyncHttpClient::WaitForCompletion(DWORD timeout) {
     return WaitInSlices(timeout, CompletionWaitSlice);
+}
+
+void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
+    const std::uint32_t total = record.dwBufferTotal;
+    const std::uint32_t carried = record.dwBufferLength;
+    if (carried >= total)
+        return;
+    // Set once the send has completed: Wine has no socket for the request before and
+    // drops the option then. Bounds the writer on a dead link (see StalledWriteGrace).
+    DWORD writeLimit = stallLimit + StalledWriteGrace;
+    InternetSetOptionA(requestHandle, INTERNET_OPTION_SEND_TIMEOUT, &writeLimit, sizeof writeLimit);
+    if (!bodyWriter_.Start(requestHandle, sentBody.Get() + carried, total - carried,
+                           completionEvent, lastCompletionOk, stopEvent, writeLimit))
+        throw ClientError::SendFailed;
+    const HANDLE events[] = {bodyWriter_.Finished(), stopEvent};
+    const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
+    std::uint32_t seen = 0;
+    DWORD lastMove = GetTickCount();
+    for (;;) {
+        const DWORD waited = WaitForMultipleObjects(count, events, FALSE, BodyProgressSlice);
+        const std::uint32_t written = bodyWriter_.Written();
+        if (written != seen) {
+            seen = written;
+            lastMove = GetTickCount();
+            OnBodyProgress(carried + seen, total);
+        }
+        if (waited == WAIT_OBJECT_0) {
+            // A piece that failed left the rest unsent. The end request then finds the
+            // connection broken, as it does when the connection breaks after the last
+            // piece: one outcome, however far the body had got.
+            if (bodyWriter_.Failed())
+                WriteDebugLine("request body cut short: %lu of %lu bytes sent\n",
+                               static_cast<unsigned long>(carried + seen),
+                               static_cast<unsigned long>(total));
+            return;
+        }
+        // A stop (or a wait that cannot wait) ends the send here; the writer stops after
+        // the piece in hand.
+        if (waited != WAIT_TIMEOUT) {
+            bodyWriter_.Abandon();
+            throw ClientError::SendFailed;
+        }
+        if (GetTickCount() - lastMove >= stallLimit) {
+            bodyWriter_.Abandon();
+            bodyStalled = true;
+            WriteDebugLine("request body stalled: %lu of %lu bytes sent\n",
+                           static_cast<unsigned long>(carried + seen),
+                           static_cast<unsigned long>(total));
+            throw ClientError::SendFailed;
+        }
+    }
+}
+
+void AsyncHttpClient::OnBodyProgress(std::uint32_t, std::uint32_t) {}
+
+bool AsyncHttpClient::AwaitBodyWriter(DWORD limit) const {
+    const HANDLE writer = bodyWriter_.Thread();
+    return writer == nullptr || WaitForSingleObject(writer, limit) == WAIT_OBJECT_0;
 }

@@ -9,10 +9,12 @@
 // as the WinINet context value, so the callback reaches both through one pointer.
 //
 // The virtual operations, in their order in the table: the destructor, Connect,
-// PostMultipart, PostForm, Get; then AsyncPostMultipart, AsyncPostForm, AsyncGet. The
-// synchronous ones (Connect, Get, PostForm, PostMultipart) and AsyncGet complete the
-// client's interface; nothing in the uploader calls them.
+// PostMultipart, PostForm, Get; then AsyncPostMultipart, AsyncPostForm, AsyncGet, and
+// OnBodyProgress, the report of a body's send. The synchronous ones (Connect, Get,
+// PostForm, PostMultipart) and AsyncGet complete the client's interface; nothing in the
+// uploader calls them.
 
+#include "http/body_writer.h"
 #include "http/heap_block.h"
 #include "http/http_types.h"
 #include "util/paths.h"
@@ -140,6 +142,16 @@ class HttpClient {
 // in slices of 200 ms; INFINITE stands for 600 slices (60 s or 120 s).
 constexpr DWORD CompletionWaitSlice = 100;
 constexpr DWORD DefaultWaitSlices = 600;
+// A body that WinINet has taken nothing of for this long has stalled: as long as the
+// client waits for a send to complete. A job sets its own (AsyncHttpClient::stallLimit).
+constexpr DWORD DefaultStallLimit = CompletionWaitSlice * DefaultWaitSlices;
+// The sending thread looks at the body's progress this often; each look is also a moment
+// at which a stop ends the send.
+constexpr DWORD BodyProgressSlice = CompletionWaitSlice;
+// The socket's own send time-out lies this far beyond the stall limit: the sending thread
+// judges a stall first, and a writer left blocked on a dead link still ends by itself, so
+// that its job can go.
+constexpr DWORD StalledWriteGrace = 10000;
 
 class AsyncHttpClient : public HttpClient {
   public:
@@ -171,15 +183,38 @@ class AsyncHttpClient : public HttpClient {
     // stop, the 60 s time-out) does not end that send. So the block stays with the client,
     // which its job lets go only once WinINet has reported every handle closed.
     HeapBlock sentBody;
+    // How long a body may go without WinINet taking a byte of it before its send counts as
+    // stalled. A slow link is not a stalled one: only a body that stops moving fails.
+    DWORD stallLimit = DefaultStallLimit;
+    // Set when the last request's body stalled. Nothing will complete that request, so a
+    // wait for it ends at once, as one that ran out would.
+    bool bodyStalled = false;
+
+    // Whether a thread still writes the last request's body. Until it has ended, the
+    // request handle must stay open and the body allocated (see body_writer.h).
+    bool BodyWriterRunning() const { return !bodyWriter_.Ended(); }
+    // Waits up to limit ms for the body's writer to end; true when it has (or never ran).
+    bool AwaitBodyWriter(DWORD limit) const;
 
   protected:
     // Only ever created as the first base of a job.
     AsyncHttpClient() = default;
+    // Called on the sending thread each time WinINet has taken more of a body written after
+    // the headers: sent of total bytes. The last slot of the client's table.
+    virtual void OnBodyProgress(std::uint32_t sent, std::uint32_t total);
     // The one wait for a request: completionEvent in slices of slice ms, timeout / slice
     // of them (DefaultWaitSlices for INFINITE), ended early by stopEvent.
     bool WaitInSlices(DWORD timeout, DWORD slice);
 
   private:
+    // Between the send's completion and the end request (SendBufferedPost): writes the part
+    // of the announced body that the record does not carry, from sentBody, while watching
+    // it go. Returns once it is all out, or once a piece failed (the end request then finds
+    // the connection broken); throws when a stop came or the body stalled (bodyStalled
+    // set), leaving the writer to end after the piece in hand.
+    void SendRestOfBody(const INTERNET_BUFFERSA& record);
+    BodyWriter bodyWriter_;
+
     // What both asynchronous POSTs do once their record is filled: send it, wait for the
     // send to complete, start the end request.
     void SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context);

@@ -1,5 +1,6 @@
 #include "jobs/http_job.h"
 
+#include "app/progress.h"
 #include "util/debug_line.h"
 #include "util/win_handles.h"
 
@@ -13,6 +14,8 @@ HttpJob::HttpJob() {
     std::memset(ResponseBuffer, 0, sizeof ResponseBuffer);
     stopSignal_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     stopEvent = stopSignal_;
+    // The job's minute for a request measures a link that does not move, not a slow one.
+    stallLimit = RequestTimeout;
 }
 
 // The completion event is closed only here, never after a wait: a send or end request
@@ -32,6 +35,7 @@ void HttpJob::AttachProgressBar(HWND bar) {
     ProgressBar = bar;
     SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageA(bar, PBM_SETPOS, 0, 0);
+    barPosition_ = 0;
 }
 
 void HttpJob::SetNotifyTarget(HWND window, UINT message, WPARAM param) {
@@ -53,6 +57,7 @@ void HttpJob::ResetRunFields() {
     std::memset(ResponseBuffer, 0, sizeof ResponseBuffer);
     ResponseLength = 0;
     StopRequested = 0;
+    sendShareShown_ = 0;
     if (stopSignal_ != nullptr)
         ResetEvent(stopSignal_);
 }
@@ -76,12 +81,30 @@ bool HttpJob::WaitForRequest(DWORD timeout) {
 
 void HttpJob::SetBar(int position) {
     SendMessageA(ProgressBar, PBM_SETPOS, position, 0);
+    barPosition_ = position;
     // Where each run leaves the bar, for a reader who cannot catch the bar in time.
     WriteDebugLine("transfer bar %d\n", position);
 }
 
 void HttpJob::AdvanceBar(int delta) {
     SendMessageA(ProgressBar, PBM_DELTAPOS, delta, 0);
+    barPosition_ += delta;
+}
+
+void HttpJob::OnBodyProgress(std::uint32_t sent, std::uint32_t total) {
+    const int share = ShareOfSpan(sent, total, SendBarSpan);
+    if (share <= sendShareShown_)
+        return;
+    AdvanceBar(share - sendShareShown_);
+    sendShareShown_ = share;
+    WriteDebugLine("transfer bar %d\n", barPosition_);
+}
+
+void HttpJob::CompleteSendShare() {
+    // Each step is a message to the UI thread; a body's progress may have shown them all.
+    if (sendShareShown_ < SendBarSpan)
+        AdvanceBar(SendBarSpan - sendShareShown_);
+    sendShareShown_ = SendBarSpan;
 }
 
 void HttpJob::AppendResponse(const char* piece, DWORD count) {
@@ -134,8 +157,10 @@ void ServiceSentMessages() {
 }
 
 // How long a teardown waits for a job's thread to end (its alert closed, its drain
-// done), and then for the closings of its handles, polled this often.
+// done), then for the writer of its body (whose piece in hand goes in well under a second
+// on a link that moves), and then for the closings of its handles, polled this often.
 constexpr DWORD ThreadEndLimit = 15000;
+constexpr DWORD BodyWriterEndLimit = 2000;
 constexpr DWORD ClosingLimit = 2000;
 constexpr DWORD ClosingPollInterval = 10;
 // How often a waiting teardown services messages that the job's thread sends it.
@@ -144,8 +169,13 @@ constexpr DWORD SentMessageSlice = 50;
 // Teardowns that could not destroy their job yet leave it here.
 std::vector<HttpJob*> ParkedJobs;
 
-bool ThreadEnded(HttpJob& job) {
+bool JobThreadEnded(HttpJob& job) {
     return job.threadHandle == nullptr || WaitForSingleObject(job.threadHandle, 0) == WAIT_OBJECT_0;
+}
+
+// Both of a job's threads: its own and the writer of its request's body.
+bool ThreadEnded(HttpJob& job) {
+    return JobThreadEnded(job) && !job.BodyWriterRunning();
 }
 
 bool WaitForThread(HttpJob& job, DWORD limit) {
@@ -172,6 +202,10 @@ bool WaitForThread(HttpJob& job, DWORD limit) {
 
 bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit) {
     if (!WaitForThread(job, threadLimit))
+        return false;
+    // A body's writer still uses the request handle and the body: nothing is closed
+    // before it has ended. On a dead link it ends only with its socket's time-out.
+    if (!job.AwaitBodyWriter(BodyWriterEndLimit))
         return false;
     job.CloseHandles();
     const DWORD start = GetTickCount();
@@ -208,8 +242,11 @@ void DisposeJob(HttpJob* job) {
         delete job;
         return;
     }
-    OutputDebugStringA(ThreadEnded(*job) ? "job set aside: its thread has ended, WinINet still "
-                                           "holds a request\n"
-                                         : "job set aside: its thread has not ended\n");
+    if (!JobThreadEnded(*job))
+        OutputDebugStringA("job set aside: its thread has not ended\n");
+    else if (job->BodyWriterRunning())
+        OutputDebugStringA("job set aside: its request's body is still being written\n");
+    else
+        OutputDebugStringA("job set aside: its thread has ended, WinINet still holds a request\n");
     ParkedJobs.push_back(job);
 }

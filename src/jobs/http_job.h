@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 // The user agent both jobs announce: the album service tells its uploaders by it.
 constexpr char JobUserAgent[] = "Mozilla/4.0 (compatible; )";
@@ -39,6 +40,10 @@ constexpr DWORD RequestTimeout = 60000;
 // Both jobs read the service's answer in pieces of at most this many bytes: an answer is
 // judged on its first bytes ("success", "fail" or a short token), never on a long page.
 constexpr std::size_t AnswerPieceSize = 128;
+// The transfer bar's span for a request's send: a run moves the bar on by this much over
+// SendRequest, and a body written after the headers moves it through the span as it
+// goes out.
+constexpr int SendBarSpan = 20;
 
 class HttpJob : public AsyncHttpClient, public WorkerJob {
   public:
@@ -86,11 +91,19 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     // Whether the completed request was answered with a 2xx status. An error page that
     // happens to read "success" or look like a token is no acceptance.
     bool AnsweredWithSuccessStatus();
+    // The bar follows the body's send within SendBarSpan, a debugger line per step.
+    void OnBodyProgress(std::uint32_t sent, std::uint32_t total) override;
+    // After SendRequest: on to the send's end mark, by what of SendBarSpan the body's
+    // progress has not shown yet.
+    void CompleteSendShare();
     // The last act of every run: posts the completion message and returns result.
     int Complete(int result);
 
   private:
     HANDLE stopSignal_ = nullptr;
+    // Where this job has put the bar, and how much of the send's span its progress showed.
+    int barPosition_ = 0;
+    int sendShareShown_ = 0;
 };
 
 // An upload's answer that ended short of the 4 bytes it is judged on is looked at again

@@ -115,7 +115,7 @@ int UploadJob::Run() {
     FormatUploadTarget(target, UploadPath, SessionId, UserId);
     const bool started = SendRequest(reinterpret_cast<DWORD_PTR>(this), target,
                                      RequestKind::MultipartRequest, nullptr);
-    AdvanceBar(20);
+    CompleteSendShare();
     int result = Rejected;
     if (!started && bodyFailure != BodyFailure::None) {
         // Without its body the request was never handed to WinINet: nothing went out and

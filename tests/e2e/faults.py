@@ -26,6 +26,7 @@ class Outcome:
     seen: list = field(default_factory=list)  # (caption, message) of each alert, in order
     elapsed: float = 0.0  # from the hand-over to the uploader's end
     cpu: float = 0.0  # CPU seconds the uploader used, as last seen while it ran
+    uploader: wd.Uploader | None = None  # the run, for its debugger lines
 
 
 def run(install, album, files, limit, *, close_after=None, before_handover=None) -> Outcome:
@@ -33,7 +34,7 @@ def run(install, album, files, limit, *, close_after=None, before_handover=None)
     with close_after, until that condition holds, when the window is closed)."""
     clicker = uploader_runs.AlertClicker()
     uploader = wd.Uploader(install, len(files))
-    outcome = Outcome()
+    outcome = Outcome(uploader=uploader)
     try:
         window = uploader.main_window()
         clicker.start()

@@ -39,3 +39,21 @@ TEST(OverallProgress, TheLastStepLandsOnOneHundred) {
     EXPECT_EQ(ProgressPosition(100.4), 100);
     EXPECT_EQ(ProgressPosition(-0.2), 0);
 }
+
+TEST(SendShare, StepsAreWholeAndTheLastComesWithTheLastByte) {
+    EXPECT_EQ(ShareOfSpan(0, 1000, 20), 0);
+    EXPECT_EQ(ShareOfSpan(49, 1000, 20), 0);
+    EXPECT_EQ(ShareOfSpan(50, 1000, 20), 1);
+    EXPECT_EQ(ShareOfSpan(999, 1000, 20), 19);
+    EXPECT_EQ(ShareOfSpan(1000, 1000, 20), 20);
+    // Lengths near the 32-bit limit do not overflow.
+    EXPECT_EQ(ShareOfSpan(0xFFFFFFFEu, 0xFFFFFFFFu, 20), 19);
+    EXPECT_EQ(ShareOfSpan(0x7FFFFFFFu, 0xFFFFFFFFu, 20), 9);
+}
+
+TEST(SendShare, NothingToSendIsAllSentAndNothingLeavesTheSpan) {
+    EXPECT_EQ(ShareOfSpan(0, 0, 20), 20);
+    EXPECT_EQ(ShareOfSpan(1500, 1000, 20), 20);
+    EXPECT_EQ(ShareOfSpan(500, 1000, 0), 0);
+    EXPECT_EQ(ShareOfSpan(500, 1000, -5), 0);
+}

@@ -1,0 +1,100 @@
+"""link: one photo over a slow uplink (a loopback shaped in a network namespace of its own),
+from the execute to the photo's deletion, against the link's floor: the bytes that crossed
+the link in that time at its rate. And the bytes the service received against the body:
+a photo sent once is received once."""
+
+from __future__ import annotations
+
+import json
+import subprocess
+import sys
+
+from harness import ROOT, BenchError, Context, Row
+
+NAME = "link"
+# (photo bytes, tc's rate, the rate in bit/s): a photo that takes over a minute on a home
+# uplink, and one on half of it.
+LINKS = ((9_000_000, "1mbit", 1_000_000), (4_000_000, "512kbit", 512_000))
+# Over the floor: the login's designed pauses (1.5 s), the pause before the upload's job
+# starts, and the answer's wait: a few percent of a minute and more on the link.
+MARGIN = 1.15
+# The whole measurement may take this many times its floor before it counts as failed.
+LIMIT_FACTOR = 3
+LIMIT_EXTRA_S = 120
+GOAL = (
+    f"**link**: one photo over a loopback shaped by tc's token bucket (a namespace of its own, "
+    f"with the uploader's whole Wine and the service inside), from the execute (the login's "
+    f"password digest line) to the photo's deletion seen in temp. The floor is what the "
+    f"link carried meanwhile (tc's byte count: request, answers, TCP and IP headers, "
+    f"acknowledgements) times 8 over its rate: no sender can be faster on that link. The "
+    f"goal allows {MARGIN:.2f}x the floor for the designed pauses around the login and the "
+    f"answer's wait. The second row is the body bytes the service received against the "
+    f"body's size: the goal is exactly 1.00, the photo sent once."
+)
+
+
+def measure(ctx: Context, size: int, rate: str, bits: int) -> dict:
+    """Runs bench/link_inside.py in a namespace of its own; its figures."""
+    label = f"bench-link-{rate}"
+    work = ctx.work / label
+    out = work / "result.json"
+    work.mkdir(parents=True, exist_ok=True)
+    limit = LIMIT_FACTOR * size * 8 / bits + LIMIT_EXTRA_S
+    command = [
+        sys.executable, str(ROOT / "tools" / "winedrive" / "shaped_link.py"), "run", label, "--",
+        str(ROOT / "tests" / "e2e" / "run_isolated.sh"), label,
+        sys.executable, str(ROOT / "bench" / "link_inside.py"), "--rate", rate,
+        "--size", str(size), "--work", str(work), "--out", str(out), "--limit", str(limit),
+    ]  # fmt: skip
+    with open(work / "run.log", "wb") as log:
+        subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, timeout=limit + 120)
+    if not out.exists():
+        raise BenchError(f"link {rate}: no result; see {work / 'run.log'}")
+    result = json.loads(out.read_text())
+    if "error" in result:
+        raise BenchError(f"link {rate}: {result['error']}")
+    return result
+
+
+def run(ctx: Context) -> None:
+    report = ctx.report
+    report.say("## link")
+    if ctx.quick:
+        report.say("- not in the quick run: each photo takes a minute and more on its link")
+        report.say()
+        return
+    for size, rate, bits in LINKS:
+        found = measure(ctx, size, rate, bits)
+        took = found["executed_to_deleted"]
+        floor = found["wire_bytes"] * 8 / bits
+        share = found["received"] / found["body_length"]
+        name = f"link, {size / 1e6:.1f} MB photo at {rate}"
+        report.rows.append(
+            Row(
+                f"{name}: execute to deleted",
+                f"{took:.1f} s",
+                f"{floor:.1f} s (the bytes the link carried x 8 / rate)",
+                f"≤ {MARGIN:.2f}x floor ({MARGIN * floor:.1f} s)",
+                report.judge(took <= MARGIN * floor),
+                f"{took / (found['body_length'] * 8 / bits):.2f}x the body alone at the rate",
+            )
+        )
+        report.rows.append(
+            Row(
+                f"{name}: body bytes received",
+                f"{share:.2f}x the body",
+                f"1.00x ({found['body_length']} bytes)",
+                "exactly 1.00x",
+                report.judge(found["received"] == found["body_length"]),
+                f"{found['attempts']} request(s)",
+            )
+        )
+        report.say(
+            f"- {size} bytes at {rate}: execute to deleted {took:.1f} s; the link carried "
+            f"{found['wire_bytes']} bytes in {found['packets']} packets ({found['dropped']} "
+            f"dropped by the bucket), {floor:.1f} s at its rate, so {took / floor:.2f}x its "
+            f"floor; the body alone ({found['body_length']} bytes) is "
+            f"{found['body_length'] * 8 / bits:.1f} s at the rate; the service received "
+            f"{found['received']} body bytes in {found['attempts']} request(s)"
+        )
+    report.say()
