@@ -218,6 +218,10 @@ class AsyncHttpClient : public HttpClient {
     // What both asynchronous POSTs do once their record is filled: send it, wait for the
     // send to complete, start the end request.
     void SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context);
+    // Throws when stopEvent is signalled. Called right before the request is handed to
+    // WinINet: the last moment a stop can keep it from leaving, since WinINet sends a
+    // request it has whole, whatever the waits after it do.
+    void RefuseIfStopped() const;
 };
 
 // The Content-Type lines and boundaries of the two multipart requests. The header's
