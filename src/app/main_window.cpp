@@ -153,7 +153,23 @@ void OnClose(HWND window) {
 
 // --- WM_DESTROY ---------------------------------------------------------------------
 
+namespace {
+
+// The window goes when the user quits or the run has ended: from here on no job may send
+// a request. The teardowns below stop their jobs only after pauses of their own (the
+// upload's after FinishLogin's and its first), time enough for a job that has not yet
+// handed its request to WinINet to do so; told now, it never does.
+void StopJobsAtOnce() {
+    if (CurrentLoginJob != nullptr)
+        CurrentLoginJob->RequestStop();
+    if (CurrentUploadJob != nullptr)
+        CurrentUploadJob->RequestStop();
+}
+
+} // namespace
+
 void OnDestroy(HWND) {
+    StopJobsAtOnce();
     StopDdeService();
     FinishLogin();
     FinishUpload(Interrupted);

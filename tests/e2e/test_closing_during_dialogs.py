@@ -17,6 +17,8 @@ IDYES = 6
 LOGIN_DIALOG = "Vistoraに接続します。"
 # DisposeJob reports each job it takes away with one of these lines.
 TEARDOWN_MARKS = (b"job retired", b"job set aside")
+# The status line of WinINet beginning to send a request (INTERNET_STATUS_SENDING_REQUEST).
+SENDING = b"Status: 30\n"
 
 
 def close(window: dict, how: str) -> None:
@@ -143,13 +145,14 @@ def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(
 ):
     uploader_runs.configure(install, album)
     # A body larger than the socket buffers take on loopback (a few MB), which the service
-    # begins to read only 2 s after the request: the stop, a second after the close,
-    # comes while WinINet is still sending, and the service reads the rest before the
-    # program has ended.
+    # begins to read only 2 s after the request: the close, once WinINet has begun to send
+    # it, stops the job while WinINet is still sending, and the service reads the rest
+    # before the program has ended.
     album.set_faults([Fault(endpoint="upload", hold_body=2.0)])
     files = uploader_runs.make_files(sources, 1, size=8 * 1024 * 1024)
     uploader, window = start_run(start_uploader, install, files)
-    uploader_runs.wait_for_states(["アップ中"])
+    # The login's request is the first to be sent, the upload's the second.
+    assert wd.poll(lambda: uploader.debug_lines().count(SENDING) >= 2, 60)
 
     close(window, "exit")
     assert_ended_cleanly(uploader)

@@ -1,13 +1,16 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/session_controller.h"
 #include "queue/upload_queue.h"
 #include "resources/resource_ids.h"
 #include "support/dialog_answerer.h"
 #include "support/main_window_fixture.h"
+#include "upload/upload_job.h"
 
 #include <commctrl.h>
 
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -185,6 +188,29 @@ TEST_F(MainWindowTest, DestroyingPostsTheQuitMessageAfterItsPause) {
     MSG message;
     ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(message.wParam, 0u);
+}
+
+TEST_F(MainWindowTest, DestroyingStopsTheUploadBeforeItsTeardownWaits) {
+    // After ten failures in a row the upload's teardown shows its alert where it would
+    // otherwise pause, still before it stops the job: there the test looks whether the job
+    // has been told already.
+    auto* job = new UploadJob();
+    job->Configure("http://127.0.0.1:9/u", "/u", "me@example.jp", "token", "a.jpg");
+    CurrentUploadJob = job;
+    FailureCount = FailureLimit;
+    int stopSeen = -1;
+    std::thread watcher([&] {
+        HWND alert = WaitForDialog("警告");
+        if (alert == nullptr)
+            return;
+        stopSeen = job->StopRequested;
+        PressDialogButton(alert, IDOK);
+    });
+    DestroyWindow(window);
+    watcher.join();
+    FailureCount = 0;
+    EXPECT_EQ(stopSeen, 1);
+    EXPECT_EQ(CurrentUploadJob, nullptr);
 }
 
 TEST_F(MainWindowTest, AboutCommandRunsTheAboutBoxModally) {
