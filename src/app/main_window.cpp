@@ -138,17 +138,44 @@ bool RunStillHasWork() {
     return !snapshot.waiting.empty() || snapshot.firstUploading != -1;
 }
 
+constexpr char CloseQuestionCaption[] = "注意";
+// The question has no owner, so the window stays enabled behind it and a second close
+// reaches it while it is open. Asked again, the second question would run inside the
+// first one's loop, and the first answer could take effect only once the second was given.
+bool closeQuestionOpen = false;
+
+// The open question is this thread's visible box with the question's caption; one answered
+// a moment ago may linger hidden.
+void BringCloseQuestionForward() {
+    HWND box = nullptr;
+    while ((box = FindWindowExA(nullptr, box, "#32770", CloseQuestionCaption)) != nullptr) {
+        if (GetWindowThreadProcessId(box, nullptr) == GetCurrentThreadId() &&
+            IsWindowVisible(box)) {
+            SetForegroundWindow(box);
+            return;
+        }
+    }
+}
+
+int AskWhetherToStop() {
+    closeQuestionOpen = true;
+    const int answer =
+        MessageBoxA(nullptr, "まだ待機ファイルが残っています。アップロードを中断しますか？",
+                    CloseQuestionCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    closeQuestionOpen = false;
+    return answer;
+}
+
 } // namespace
 
 void OnClose(HWND window) {
-    if (RunStillHasWork()) {
-        int answer =
-            MessageBoxA(nullptr, "まだ待機ファイルが残っています。アップロードを中断しますか？",
-                        "注意", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
-        if (answer != IDYES)
-            return;
+    if (closeQuestionOpen) {
+        OutputDebugStringA("close question already open\n");
+        BringCloseQuestionForward();
+        return;
     }
-    DestroyWindow(window);
+    if (!RunStillHasWork() || AskWhetherToStop() == IDYES)
+        DestroyWindow(window);
 }
 
 // --- WM_DESTROY ---------------------------------------------------------------------

@@ -1,6 +1,7 @@
-"""What the user or the host can do while one of the uploader's modal loops is open: an
-alert, the close question, the login dialog. The program ends once, exit code 0, keeps
-every file it did not deliver, and never tears a job down twice.
+"""What the user or the host can do while one of the uploader's modal loops is open (an
+alert, the close question, the login dialog) or while it sits in a teardown's pause. The
+program ends once, exit code 0, keeps every file it did not deliver, never tears a job
+down twice, and sends nothing after the user has quit.
 """
 
 import hashlib
@@ -19,6 +20,8 @@ LOGIN_DIALOG = "Vistoraに接続します。"
 TEARDOWN_MARKS = (b"job retired", b"job set aside")
 # The status line of WinINet beginning to send a request (INTERNET_STATUS_SENDING_REQUEST).
 SENDING = b"Status: 30\n"
+# A close that came while the close question was open, and was turned away.
+SECOND_CLOSE = b"close question already open\n"
 
 
 def close(window: dict, how: str) -> None:
@@ -199,3 +202,32 @@ def test_a_stop_while_the_answer_is_awaited_interrupts(
     assert_ended_cleanly(uploader)
     assert job_alerts(uploader) == ["ユーザーにより中断されました。"]
     assert (install.temp / "photo1.jpg").exists()
+
+
+def test_a_second_close_asks_no_second_question_and_yes_ends_the_program(
+    install, album, sources, start_uploader
+):
+    uploader_runs.configure(install, album)
+    # The upload's answer comes long after the test: the run sits in its wait throughout.
+    album.set_faults([Fault(endpoint="upload", body="success", delay=120)])
+    files = uploader_runs.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    uploader_runs.wait_for_states(["アップ中"])
+
+    wd.post(window["hwnd"], wd.WM_CLOSE)
+    question = wd.wait_for_dialog(window["pid"], "注意")
+    wd.post(window["hwnd"], wd.WM_CLOSE)
+
+    def questions():
+        return [d["hwnd"] for d in wd.dialogs(window["pid"]) if d["title"] == "注意"]
+
+    # The second close has been handled once it was turned away, or once it asked again.
+    assert wd.poll(lambda: SECOND_CLOSE in uploader.debug_lines() or len(questions()) > 1, 30)
+    assert questions() == [question["hwnd"]]
+
+    wd.click(question["hwnd"], IDYES)
+    assert_ended_cleanly(uploader)
+    # The one upload under way when the user quit, and nothing after it.
+    assert len(uploader_runs.uploads(album)) == 1
+    assert teardowns(uploader) == 2
+    assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
