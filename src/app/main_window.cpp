@@ -168,6 +168,10 @@ int AskWhetherToStop() {
 
 } // namespace
 
+bool CloseQuestionOpen() {
+    return closeQuestionOpen;
+}
+
 void OnClose(HWND window) {
     if (closeQuestionOpen) {
         OutputDebugStringA("close question already open\n");
@@ -176,6 +180,9 @@ void OnClose(HWND window) {
     }
     if (!RunStillHasWork() || AskWhetherToStop() == IDYES)
         DestroyWindow(window);
+    // After "いいえ" the run takes the step it held back while the question was open; after
+    // "はい" the window is gone, and the step with it.
+    ResumeHeldStep(window);
 }
 
 // --- WM_DESTROY ---------------------------------------------------------------------
@@ -211,8 +218,7 @@ void StartUploadRun(HWND window) {
     if (!IsWindowEnabled(UploadButton))
         return;
     EnableWindow(UploadButton, FALSE);
-    if (Advance(window, true) < AdvanceLoginStarted)
-        EnableWindow(UploadButton, TRUE);
+    StartRun(window);
 }
 
 LRESULT OnCommand(HWND window, int id, int code, LPARAM lParam) {

@@ -231,3 +231,25 @@ def test_a_second_close_asks_no_second_question_and_yes_ends_the_program(
     assert len(uploader_runs.uploads(album)) == 1
     assert teardowns(uploader) == 2
     assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
+
+
+def test_exit_in_the_pause_after_a_failed_upload_starts_no_retry(
+    install, album, sources, start_uploader
+):
+    uploader_runs.configure(install, album)
+    before = install.ini.read_bytes()
+    album.set_faults([Fault(endpoint="upload", body="fail", times=1)])
+    files = uploader_runs.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    # Each run leaves the transfer bar at 100 right before it posts its completion; the
+    # second is the upload's, whose teardown and the pause before the retry then hold the
+    # UI thread for 2.6 s.
+    assert wd.poll(lambda: uploader.debug_lines().count(b"transfer bar 100\n") >= 2, 60)
+
+    close(window, "exit")
+    assert_ended_cleanly(uploader)
+    # No retry was started, let alone sent, and the quit saved nothing.
+    assert len(uploader_runs.uploads(album)) == 1
+    assert teardowns(uploader) == 2
+    assert install.ini.read_bytes() == before
+    assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
