@@ -192,18 +192,20 @@ namespace {
 // The window goes when the user quits or the run has ended: from here on no job may send
 // a request. The teardowns below stop their jobs only after pauses of their own (the
 // upload's after FinishLogin's and its first), time enough for a job that has not yet
-// handed its request to WinINet to do so; told now, it never does.
-void StopJobsAtOnce() {
+// handed its request to WinINet to do so; told now, it never does. A request already sent
+// is still awaited in those pauses, as before: stopping it early only made the teardown
+// wait longer for WinINet to let go of it.
+void RefuseNewRequests() {
     if (CurrentLoginJob != nullptr)
-        CurrentLoginJob->RequestStop();
+        CurrentLoginJob->RefuseNewRequests();
     if (CurrentUploadJob != nullptr)
-        CurrentUploadJob->RequestStop();
+        CurrentUploadJob->RefuseNewRequests();
 }
 
 } // namespace
 
 void OnDestroy(HWND) {
-    StopJobsAtOnce();
+    RefuseNewRequests();
     StopDdeService();
     FinishLogin();
     FinishUpload(Interrupted);

@@ -134,8 +134,10 @@ void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR cont
 }
 
 void AsyncHttpClient::RefuseIfStopped() const {
-    if (IsValidHandle(stopEvent) && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0)
-        throw ClientError::StoppedBeforeSending;
+    for (HANDLE signal : {stopEvent, quitEvent}) {
+        if (IsValidHandle(signal) && WaitForSingleObject(signal, 0) == WAIT_OBJECT_0)
+            throw ClientError::StoppedBeforeSending;
+    }
 }
 
 bool AsyncHttpClient::WaitInSlices(DWORD timeout, DWORD slice) {
