@@ -148,9 +148,10 @@ def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(
 ):
     uploader_runs.configure(install, album)
     # A body larger than the socket buffers take on loopback (a few MB), which the service
-    # begins to read only 2 s after the request: the close, once WinINet has begun to send
-    # it, stops the job while WinINet is still sending, and the service reads the rest
-    # before the program has ended.
+    # begins to read only 2 s after the request: the stop, a second after the close,
+    # comes while WinINet is still sending, and the service reads the rest before the
+    # program has ended. The close comes once WinINet has begun to send: before that, a
+    # quit keeps the request from going out at all.
     album.set_faults([Fault(endpoint="upload", hold_body=2.0)])
     files = uploader_runs.make_files(sources, 1, size=8 * 1024 * 1024)
     uploader, window = start_run(start_uploader, install, files)
