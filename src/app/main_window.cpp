@@ -193,8 +193,8 @@ namespace {
 // a request. The teardowns below stop their jobs only after pauses of their own (the
 // upload's after FinishLogin's and its first), time enough for a job that has not yet
 // handed its request to WinINet to do so; told now, it never does. A request already sent
-// is still awaited in those pauses, as before: stopping it early only made the teardown
-// wait longer for WinINet to let go of it.
+// is still awaited in those pauses: stopped at once, its job would leave it open, and the
+// teardown would wait the longer for WinINet to let go of it.
 void RefuseNewRequests() {
     if (CurrentLoginJob != nullptr)
         CurrentLoginJob->RefuseNewRequests();
