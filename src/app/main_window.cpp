@@ -138,22 +138,74 @@ bool RunStillHasWork() {
     return !snapshot.waiting.empty() || snapshot.firstUploading != -1;
 }
 
+constexpr char CloseQuestionCaption[] = "注意";
+// The question has no owner, so the window stays enabled behind it and a second close
+// reaches it while it is open. Asked again, the second question would run inside the
+// first one's loop, and the first answer could take effect only once the second was given.
+bool closeQuestionOpen = false;
+
+// The open question is this thread's visible box with the question's caption; one answered
+// a moment ago may linger hidden.
+void BringCloseQuestionForward() {
+    HWND box = nullptr;
+    while ((box = FindWindowExA(nullptr, box, "#32770", CloseQuestionCaption)) != nullptr) {
+        if (GetWindowThreadProcessId(box, nullptr) == GetCurrentThreadId() &&
+            IsWindowVisible(box)) {
+            SetForegroundWindow(box);
+            return;
+        }
+    }
+}
+
+int AskWhetherToStop() {
+    closeQuestionOpen = true;
+    const int answer =
+        MessageBoxA(nullptr, "まだ待機ファイルが残っています。アップロードを中断しますか？",
+                    CloseQuestionCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    closeQuestionOpen = false;
+    return answer;
+}
+
 } // namespace
 
+bool CloseQuestionOpen() {
+    return closeQuestionOpen;
+}
+
 void OnClose(HWND window) {
-    if (RunStillHasWork()) {
-        int answer =
-            MessageBoxA(nullptr, "まだ待機ファイルが残っています。アップロードを中断しますか？",
-                        "注意", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
-        if (answer != IDYES)
-            return;
+    if (closeQuestionOpen) {
+        OutputDebugStringA("close question already open\n");
+        BringCloseQuestionForward();
+        return;
     }
-    DestroyWindow(window);
+    if (!RunStillHasWork() || AskWhetherToStop() == IDYES)
+        DestroyWindow(window);
+    // After "いいえ" the run takes the step it held back while the question was open; after
+    // "はい" the window is gone, and the step with it.
+    ResumeHeldStep(window);
 }
 
 // --- WM_DESTROY ---------------------------------------------------------------------
 
+namespace {
+
+// The window goes when the user quits or the run has ended: from here on no job may send
+// a request. The teardowns below stop their jobs only after pauses of their own (the
+// upload's after FinishLogin's and its first), time enough for a job that has not yet
+// handed its request to WinINet to do so; told now, it never does. A request already sent
+// is still awaited in those pauses: stopped at once, its job would leave it open, and the
+// teardown would wait the longer for WinINet to let go of it.
+void RefuseNewRequests() {
+    if (CurrentLoginJob != nullptr)
+        CurrentLoginJob->RefuseNewRequests();
+    if (CurrentUploadJob != nullptr)
+        CurrentUploadJob->RefuseNewRequests();
+}
+
+} // namespace
+
 void OnDestroy(HWND) {
+    RefuseNewRequests();
     StopDdeService();
     FinishLogin();
     FinishUpload(Interrupted);
@@ -168,8 +220,7 @@ void StartUploadRun(HWND window) {
     if (!IsWindowEnabled(UploadButton))
         return;
     EnableWindow(UploadButton, FALSE);
-    if (Advance(window, true) < AdvanceLoginStarted)
-        EnableWindow(UploadButton, TRUE);
+    StartRun(window);
 }
 
 LRESULT OnCommand(HWND window, int id, int code, LPARAM lParam) {

@@ -15,6 +15,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 LRESULT OnCreate(HWND window, LPARAM lParam);
 void OnSize(HWND window, WPARAM wParam, LPARAM lParam);
 void OnClose(HWND window);
+// Whether the close question is open: while it is, the run starts nothing.
+bool CloseQuestionOpen();
 void OnDestroy(HWND window);
 LRESULT OnCommand(HWND window, int id, int code, LPARAM lParam);
 

@@ -5,6 +5,7 @@
 #include "app/progress.h"
 #include "login/login_job.h"
 #include "queue/queue_snapshot.h"
+#include "resources/resource_ids.h"
 #include "settings/settings.h"
 #include "upload/upload_job.h"
 #include "util/debug_line.h"
@@ -12,6 +13,7 @@
 #include <commctrl.h>
 
 #include <climits>
+#include <vector>
 
 int LoggedIn = 0;
 int LoginDataPending = 0;
@@ -115,6 +117,78 @@ void EndRun(HWND window, bool save) {
     DestroyWindow(window);
 }
 
+// Whether File > 終了 waits in this thread's queue. PeekMessage with a filter finds only
+// the first WM_COMMAND, and a host's upload command may stand before the exit; so every
+// WM_COMMAND for the window is taken out, looked at and posted again in its order.
+bool ExitCommandWaiting(HWND window) {
+    std::vector<MSG> commands;
+    MSG message;
+    while (PeekMessageA(&message, window, WM_COMMAND, WM_COMMAND, PM_REMOVE))
+        commands.push_back(message);
+    bool exitWaiting = false;
+    for (const MSG& command : commands) {
+        exitWaiting = exitWaiting || LOWORD(command.wParam) == IDM_EXIT;
+        PostMessageA(command.hwnd, command.message, command.wParam, command.lParam);
+    }
+    return exitWaiting;
+}
+
+// The user has quit: the window is gone, or File > 終了 waits behind what the UI thread is
+// doing (a teardown's pauses, say). A close that waits is no quit yet: its question may
+// still be answered "いいえ".
+bool QuitWaiting(HWND window) {
+    if (WindowClosedMeanwhile(window))
+        return true;
+    const bool exitWaiting = ExitCommandWaiting(window);
+    // Peeking handles what other threads send to the window, a close among it.
+    return exitWaiting || WindowClosedMeanwhile(window);
+}
+
+// What the run does next: start (commands 1001 and 40004), or go on after a finished
+// login, a finished upload (counted, or not counted since a newer file had taken the sent
+// one's place) or a failed one.
+enum class RunStep { None, Start, AfterLogin, AfterUpload, AfterReplacedUpload, Retry };
+
+// The step held back while the close question was open.
+RunStep heldStep = RunStep::None;
+
+void TakeStep(HWND window, RunStep step) {
+    // After a quit the run takes no step: no job, and no save at its end.
+    if (QuitWaiting(window))
+        return;
+    // While the user is asked whether to stop, nothing starts: a "はい" given meanwhile
+    // is read only once this handler has returned to the question's loop.
+    if (CloseQuestionOpen()) {
+        heldStep = step;
+        return;
+    }
+    switch (step) {
+    case RunStep::Start:
+    case RunStep::AfterLogin:
+        if (Advance(window, step == RunStep::Start) < AdvanceLoginStarted)
+            EnableWindow(UploadButton, TRUE);
+        break;
+    case RunStep::AfterUpload:
+    case RunStep::AfterReplacedUpload:
+        if (step == RunStep::AfterUpload && UploadedCount == ExpectedFileCount) {
+            EndRun(window, true);
+        } else if (Advance(window, false) < AdvanceLoginStarted) {
+            EnableWindow(UploadButton, TRUE);
+            if (ExpectedFileCount == 0 && !WindowClosedMeanwhile(window))
+                EndRun(window, true);
+        }
+        break;
+    case RunStep::Retry:
+        if (Advance(window, false) < AdvanceLoginStarted && !WindowClosedMeanwhile(window)) {
+            EnableWindow(UploadButton, TRUE);
+            EndRun(window, true);
+        }
+        break;
+    case RunStep::None:
+        break;
+    }
+}
+
 } // namespace
 
 SessionSteps& Steps() {
@@ -142,6 +216,17 @@ int Advance(HWND window, bool start) {
     return UploadNextFile(window);
 }
 
+void StartRun(HWND window) {
+    TakeStep(window, RunStep::Start);
+}
+
+void ResumeHeldStep(HWND window) {
+    const RunStep step = heldStep;
+    heldStep = RunStep::None;
+    if (step != RunStep::None)
+        TakeStep(window, step);
+}
+
 void OnLoginDone(HWND window, int result) {
     // No job to finish: the message comes from a job that a teardown already took away.
     if (!Steps().FinishLogin())
@@ -150,8 +235,7 @@ void OnLoginDone(HWND window, int result) {
         ProgressValue += ProgressStep;
         LoggedIn = 1;
         ShowOverallProgress();
-        if (Advance(window, false) < AdvanceLoginStarted)
-            EnableWindow(UploadButton, TRUE);
+        TakeStep(window, RunStep::AfterLogin);
     } else {
         Steps().ShowAlert("ログインに失敗しました");
         Settings.Password[0] = '\0';
@@ -177,22 +261,13 @@ void OnUploadDone(HWND window, int result) {
             ProgressValue += ProgressStep;
             ShowOverallProgress();
         }
-        if (counted && UploadedCount == ExpectedFileCount) {
-            EndRun(window, true);
-        } else if (Advance(window, false) < AdvanceLoginStarted) {
-            EnableWindow(UploadButton, TRUE);
-            if (ExpectedFileCount == 0 && !WindowClosedMeanwhile(window))
-                EndRun(window, true);
-        }
+        TakeStep(window, counted ? RunStep::AfterUpload : RunStep::AfterReplacedUpload);
     } else if (FailureCount > FailureLimit) {
         EnableWindow(UploadButton, TRUE);
         EndRun(window, false);
     } else {
         Sleep(RetryPause);
-        if (Advance(window, false) < AdvanceLoginStarted && !WindowClosedMeanwhile(window)) {
-            EnableWindow(UploadButton, TRUE);
-            EndRun(window, true);
-        }
+        TakeStep(window, RunStep::Retry);
     }
     InvalidateRect(window, nullptr, TRUE);
 }

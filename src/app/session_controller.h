@@ -28,6 +28,11 @@ constexpr int FailureLimit = 10;
 constexpr DWORD RetryPause = 1000;
 
 int Advance(HWND window, bool start);
+// Starts a run for commands 1001 and 40004, UploadButton already disabled: Advance with
+// the start flag, unless the user has quit or is being asked whether to.
+void StartRun(HWND window);
+// Takes the step the run held back while the close question was open (none after a quit).
+void ResumeHeldStep(HWND window);
 void OnLoginDone(HWND window, int result);
 void OnUploadDone(HWND window, int result);
 

@@ -113,6 +113,7 @@ bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPa
 }
 
 void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context) {
+    RefuseIfStopped();
     if (!HttpSendRequestExA(requestHandle, &record, nullptr, HSR_INITIATE, context) &&
         GetLastError() != ERROR_IO_PENDING)
         throw ClientError::SendFailed;
@@ -130,6 +131,13 @@ void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR cont
     const BOOL ended = HttpEndRequestA(requestHandle, nullptr, HSR_ASYNC | HSR_INITIATE, context);
     if ((!ended && GetLastError() != ERROR_IO_PENDING) || sendError != 0)
         throw ClientError::SendFailed;
+}
+
+void AsyncHttpClient::RefuseIfStopped() const {
+    for (HANDLE signal : {stopEvent, quitEvent}) {
+        if (IsValidHandle(signal) && WaitForSingleObject(signal, 0) == WAIT_OBJECT_0)
+            throw ClientError::StoppedBeforeSending;
+    }
 }
 
 bool AsyncHttpClient::WaitInSlices(DWORD timeout, DWORD slice) {

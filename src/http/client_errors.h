@@ -20,6 +20,8 @@ inline constexpr char AddCookieFailed[] = "add cookie failed...";
 // without the dots, so a log tells them apart from the construction steps.
 inline constexpr char SendFailed[] = "request failed";
 inline constexpr char AsyncRequestFailed[] = "asynchronized request failed...";
+// A POST whose owner stopped it before WinINet had the request: nothing was sent.
+inline constexpr char StoppedBeforeSending[] = "not sent: stopped before the request went out";
 inline constexpr char ConnectionFailed[] = "connection failed...";
 inline constexpr char ResponseFailed[] = "response failed...";
 } // namespace ClientError

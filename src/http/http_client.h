@@ -108,6 +108,10 @@ class HttpClient {
     // caller's, the one inside the POST operations and a pending read) so that a stop is
     // not held up by a long wait. Null: the waits run their full time.
     HANDLE stopEvent = nullptr;
+    // Set by the owning job, which owns it: signalled once the program quits. No request is
+    // handed to WinINet after it, but unlike stopEvent it ends no wait: a request already
+    // sent is still awaited and read until the job is stopped.
+    HANDLE quitEvent = nullptr;
     // REQUEST_COMPLETE notifications counted by the status callback, with whether the
     // last one reported success (dwResult): a question for the answer's bytes that pends
     // waits for its own completion.
@@ -218,6 +222,10 @@ class AsyncHttpClient : public HttpClient {
     // What both asynchronous POSTs do once their record is filled: send it, wait for the
     // send to complete, start the end request.
     void SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context);
+    // Throws when stopEvent or quitEvent is signalled. Called right before the request is
+    // handed to WinINet: the last moment a stop can keep it from leaving, since WinINet
+    // sends a request it has whole, whatever the waits after it do.
+    void RefuseIfStopped() const;
 };
 
 // The Content-Type lines and boundaries of the two multipart requests. The header's

@@ -16,6 +16,8 @@ HttpJob::HttpJob() {
     stopEvent = stopSignal_;
     // The job's minute for a request measures a link that does not move, not a slow one.
     stallLimit = RequestTimeout;
+    quitSignal_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    quitEvent = quitSignal_;
 }
 
 // The completion event is closed only here, never after a wait: a send or end request
@@ -27,8 +29,11 @@ HttpJob::~HttpJob() {
         CloseHandle(completionEvent);
     completionEvent = nullptr;
     stopEvent = nullptr;
+    quitEvent = nullptr;
     if (stopSignal_ != nullptr)
         CloseHandle(stopSignal_);
+    if (quitSignal_ != nullptr)
+        CloseHandle(quitSignal_);
 }
 
 void HttpJob::AttachProgressBar(HWND bar) {
@@ -48,6 +53,11 @@ void HttpJob::RequestStop() {
     StopRequested = 1;
     if (stopSignal_ != nullptr)
         SetEvent(stopSignal_);
+}
+
+void HttpJob::RefuseNewRequests() {
+    if (quitSignal_ != nullptr)
+        SetEvent(quitSignal_);
 }
 
 void HttpJob::ResetRunFields() {

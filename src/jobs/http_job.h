@@ -57,6 +57,9 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     // Any thread; never blocks. Also cuts the client's waits short, so that a teardown
     // never sits out a 60-second wait.
     void RequestStop() override;
+    // Main thread, when the program quits: from now on the job hands no request to
+    // WinINet. What it has sent it still awaits and reads, until its teardown stops it.
+    void RefuseNewRequests();
 
     // Worker: closes the client's handles and waits (DrainPolls x DrainPollInterval at
     // most) for their closing notifications, or until a stop is requested.
@@ -104,6 +107,7 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     // Where this job has put the bar, and how much of the send's span its progress showed.
     int barPosition_ = 0;
     int sendShareShown_ = 0;
+    HANDLE quitSignal_ = nullptr;
 };
 
 // An upload's answer that ended short of the 4 bytes it is judged on is looked at again

@@ -1,6 +1,7 @@
-"""What the user or the host can do while one of the uploader's modal loops is open: an
-alert, the close question, the login dialog. The program ends once, exit code 0, keeps
-every file it did not deliver, and never tears a job down twice.
+"""What the user or the host can do while one of the uploader's modal loops is open (an
+alert, the close question, the login dialog) or while it sits in a teardown's pause. The
+program ends once, exit code 0, keeps every file it did not deliver, never tears a job
+down twice, and sends nothing after the user has quit.
 """
 
 import hashlib
@@ -17,6 +18,10 @@ IDYES = 6
 LOGIN_DIALOG = "Vistoraに接続します。"
 # DisposeJob reports each job it takes away with one of these lines.
 TEARDOWN_MARKS = (b"job retired", b"job set aside")
+# The status line of WinINet beginning to send a request (INTERNET_STATUS_SENDING_REQUEST).
+SENDING = b"Status: 30\n"
+# A close that came while the close question was open, and was turned away.
+SECOND_CLOSE = b"close question already open\n"
 
 
 def close(window: dict, how: str) -> None:
@@ -145,11 +150,13 @@ def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(
     # A body larger than the socket buffers take on loopback (a few MB), which the service
     # begins to read only 2 s after the request: the stop, a second after the close,
     # comes while WinINet is still sending, and the service reads the rest before the
-    # program has ended.
+    # program has ended. The close comes once WinINet has begun to send: before that, a
+    # quit keeps the request from going out at all.
     album.set_faults([Fault(endpoint="upload", hold_body=2.0)])
     files = uploader_runs.make_files(sources, 1, size=8 * 1024 * 1024)
     uploader, window = start_run(start_uploader, install, files)
-    uploader_runs.wait_for_states(["アップ中"])
+    # The login's request is the first to be sent, the upload's the second.
+    assert wd.poll(lambda: uploader.debug_lines().count(SENDING) >= 2, 60)
 
     close(window, "exit")
     assert_ended_cleanly(uploader)
@@ -196,3 +203,54 @@ def test_a_stop_while_the_answer_is_awaited_interrupts(
     assert_ended_cleanly(uploader)
     assert job_alerts(uploader) == ["ユーザーにより中断されました。"]
     assert (install.temp / "photo1.jpg").exists()
+
+
+def test_a_second_close_asks_no_second_question_and_yes_ends_the_program(
+    install, album, sources, start_uploader
+):
+    uploader_runs.configure(install, album)
+    # The upload's answer comes long after the test: the run sits in its wait throughout.
+    album.set_faults([Fault(endpoint="upload", body="success", delay=120)])
+    files = uploader_runs.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    uploader_runs.wait_for_states(["アップ中"])
+
+    wd.post(window["hwnd"], wd.WM_CLOSE)
+    question = wd.wait_for_dialog(window["pid"], "注意")
+    wd.post(window["hwnd"], wd.WM_CLOSE)
+
+    def questions():
+        return [d["hwnd"] for d in wd.dialogs(window["pid"]) if d["title"] == "注意"]
+
+    # The second close has been handled once it was turned away, or once it asked again.
+    assert wd.poll(lambda: SECOND_CLOSE in uploader.debug_lines() or len(questions()) > 1, 30)
+    assert questions() == [question["hwnd"]]
+
+    wd.click(question["hwnd"], IDYES)
+    assert_ended_cleanly(uploader)
+    # The one upload under way when the user quit, and nothing after it.
+    assert len(uploader_runs.uploads(album)) == 1
+    assert teardowns(uploader) == 2
+    assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
+
+
+def test_exit_in_the_pause_after_a_failed_upload_starts_no_retry(
+    install, album, sources, start_uploader
+):
+    uploader_runs.configure(install, album)
+    before = install.ini.read_bytes()
+    album.set_faults([Fault(endpoint="upload", body="fail", times=1)])
+    files = uploader_runs.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    # Each run leaves the transfer bar at 100 right before it posts its completion; the
+    # second is the upload's, whose teardown and the pause before the retry then hold the
+    # UI thread for 2.6 s.
+    assert wd.poll(lambda: uploader.debug_lines().count(b"transfer bar 100\n") >= 2, 60)
+
+    close(window, "exit")
+    assert_ended_cleanly(uploader)
+    # No retry was started, let alone sent, and the quit saved nothing.
+    assert len(uploader_runs.uploads(album)) == 1
+    assert teardowns(uploader) == 2
+    assert install.ini.read_bytes() == before
+    assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()

@@ -162,12 +162,14 @@ def logins(service) -> list[dict]:
 
 class AlertClicker(threading.Thread):
     """Answers every dialog box of the uploader with OK (or, with answer False, leaves it
-    open) and records (caption, message) of each."""
+    open) and records (caption, message) of each; boxes whose caption is in leave it
+    neither answers nor records."""
 
-    def __init__(self, answer: bool = True):
+    def __init__(self, answer: bool = True, leave: tuple[str, ...] = ()):
         super().__init__(daemon=True)
         self.seen: list[tuple[str, str]] = []
         self.answer = answer
+        self.leave = leave
         self._stopping = threading.Event()
 
     def run(self) -> None:
@@ -177,7 +179,7 @@ class AlertClicker(threading.Thread):
                 window = wd.find_window()
                 if window is not None:
                     for dialog in wd.dialogs(window["pid"]):
-                        if dialog["hwnd"] in answered:
+                        if dialog["hwnd"] in answered or dialog["title"] in self.leave:
                             continue
                         answered.add(dialog["hwnd"])
                         self.seen.append((dialog["title"], wd.message_text(dialog)))

@@ -1,13 +1,18 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/session_controller.h"
+#include "http/status_callback.h"
 #include "queue/upload_queue.h"
 #include "resources/resource_ids.h"
+#include "support/debug_output_capture.h"
 #include "support/dialog_answerer.h"
 #include "support/main_window_fixture.h"
+#include "upload/upload_job.h"
 
 #include <commctrl.h>
 
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -185,6 +190,38 @@ TEST_F(MainWindowTest, DestroyingPostsTheQuitMessageAfterItsPause) {
     MSG message;
     ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(message.wParam, 0u);
+}
+
+TEST_F(MainWindowTest, DestroyingBarsTheUploadsRequestBeforeItsTeardownWaits) {
+    // After ten failures in a row the upload's teardown shows its alert where it would
+    // otherwise pause, still before it stops the job: there the job, not yet stopped,
+    // tries to hand a request to WinINet.
+    constexpr char NobodyServes[] = "http://127.0.0.1:9/u";
+    auto* job = new UploadJob();
+    job->Configure(NobodyServes, "/u", "me@example.jp", "token", "a.jpg");
+    CurrentUploadJob = job;
+    FailureCount = FailureLimit;
+    DebugOutputCapture capture;
+    int stopSeen = -1;
+    std::thread watcher([&] {
+        HWND alert = WaitForDialog("警告");
+        if (alert == nullptr)
+            return;
+        stopSeen = job->StopRequested;
+        const auto context = reinterpret_cast<DWORD_PTR>(job);
+        if (job->Open(NobodyServes, StatusCallback<UploadJob>, context, nullptr, nullptr,
+                      JobUserAgent)) {
+            job->AddFormField("note", "x", false);
+            job->SendRequest(context, "/u", RequestKind::FormRequest, nullptr);
+        }
+        PressDialogButton(alert, IDOK);
+    });
+    DestroyWindow(window);
+    watcher.join();
+    FailureCount = 0;
+    EXPECT_EQ(stopSeen, 0);
+    EXPECT_TRUE(capture.Contains("SendRequest: not sent"));
+    EXPECT_EQ(CurrentUploadJob, nullptr);
 }
 
 TEST_F(MainWindowTest, AboutCommandRunsTheAboutBoxModally) {

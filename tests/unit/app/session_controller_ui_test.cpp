@@ -4,7 +4,9 @@
 #include "app/main_window.h"
 #include "app/session_controller.h"
 #include "queue/upload_queue.h"
+#include "resources/resource_ids.h"
 #include "settings/settings.h"
+#include "support/dialog_answerer.h"
 #include "support/main_window_fixture.h"
 #include "support/queue_list.h"
 #include "util/bounded_text.h"
@@ -25,6 +27,8 @@ struct StepLog {
     std::vector<std::string> alerts;
     int lastRow = -1;
     bool jobRunning = false;
+    // Uploads started while the close question stood open.
+    int uploadsStartedWhileAsked = 0;
     // Called inside FinishUpload, where the real one may show its alert.
     void (*duringFinish)() = nullptr;
     // The next success finds a newer file in the sent one's place.
@@ -45,6 +49,8 @@ bool FinishLoginStep() {
 
 int StartUploadStep(HWND, HWND, HWND list, int row, const char*) {
     ++steps.uploadsStarted;
+    if (FindVisibleDialog("注意") != nullptr)
+        ++steps.uploadsStartedWhileAsked;
     steps.lastRow = row;
     steps.jobRunning = true;
     SetStatus(list, row, Uploading);
@@ -249,5 +255,53 @@ TEST_F(SessionControllerTest, AWindowClosedInsideTheTeardownsAlertEndsTheRunTher
     // The window's own teardown ended the run: no next upload, no save.
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(steps.uploadsStarted, 1);
+    EXPECT_EQ(steps.saves, 0);
+}
+
+TEST_F(SessionControllerTest, AnExitWaitingBehindAnUploadCommandStartsNothingMore) {
+    Queue("a.jpg");
+    Queue("b.jpg");
+    LoggedIn = 1;
+    StartUploadRun(window);
+    // While the teardown paused, the host asked for a run and the user chose File > Exit.
+    PostMessageA(window, WM_COMMAND, UploadCommandId, 0);
+    PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+    OnUploadDone(window, 0);
+    EXPECT_EQ(steps.uploadsStarted, 1);
+    EXPECT_EQ(steps.saves, 0);
+    // Both commands are still there, in their order: the exit ends the program.
+    DrainMessages();
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(steps.uploadsStarted, 1);
+    EXPECT_EQ(steps.saves, 0);
+}
+
+TEST_F(SessionControllerTest, NothingStartsWhileTheCloseQuestionIsOpen) {
+    ExpectedFileCount = 3;
+    LoggedIn = 1;
+    Queue("a.jpg");
+    Queue("b.jpg");
+    Queue("c.jpg");
+    StartUploadRun(window);
+    // The upload ends while the question is open (its loop handles the message before the
+    // answer, which comes later): the next file waits for the answer; "No" lets it start.
+    PostMessageA(window, WM_UPLOAD_DONE, 0, 0);
+    {
+        DialogAnswerer answerer("注意", IDNO);
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(answerer.Answered());
+    }
+    EXPECT_EQ(steps.uploadsStarted, 2);
+    EXPECT_EQ(steps.uploadsStartedWhileAsked, 0);
+    // The same with "Yes": nothing more starts, and nothing is saved.
+    PostMessageA(window, WM_UPLOAD_DONE, 0, 0);
+    {
+        DialogAnswerer answerer("注意", IDYES);
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(answerer.Answered());
+    }
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(steps.uploadsStarted, 2);
+    EXPECT_EQ(UploadedCount, 2);
     EXPECT_EQ(steps.saves, 0);
 }

@@ -232,6 +232,40 @@ TEST_F(SendRequestTest, AFailedOrThrowingOperationClosesTheRequest) {
     EXPECT_TRUE(capture.Contains("SendRequest: unknown exception..."));
 }
 
+// Where WinINet would connect for a request: an address nobody serves, so a request that
+// does go out fails at once instead of waiting for an answer.
+constexpr char NobodyServes[] = "http://127.0.0.1:9/Pc/x";
+// The status callback's line for the first step of every send: WinINet connecting.
+const std::string ConnectingLine =
+    "Status: " + std::to_string(INTERNET_STATUS_CONNECTING_TO_SERVER) + "\n";
+
+TEST(HttpClientRequests, AStoppedClientSendsNoRequestOfEitherPostKind) {
+    for (RequestKind kind : {RequestKind::FormRequest, RequestKind::MultipartRequest}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        DebugOutputCapture capture;
+        RecordingClient job;
+        job.stopEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+        ASSERT_TRUE(job.OpenWithCallback(NobodyServes));
+        job.AddFormField("note", "x", false);
+        EXPECT_FALSE(job.SendRequest(job.Context(), "/stopped", kind, nullptr));
+        // The request handle's closing is WinINet's last word on it: a send under way
+        // would have reported its connecting before.
+        EXPECT_TRUE(WaitUntil([&] { return job.ClosingCount >= 1; }));
+        EXPECT_FALSE(capture.Contains(ConnectingLine));
+
+        // The same client, no longer stopped, does go to the network.
+        ResetEvent(job.stopEvent);
+        CloseHandle(job.completionEvent);
+        job.SendRequest(job.Context(), "/sent", kind, nullptr);
+        EXPECT_TRUE(WaitUntil([&] { return capture.Contains(ConnectingLine); }));
+
+        job.CloseHandles();
+        EXPECT_TRUE(WaitUntil([&] { return job.ClosingCount >= job.contextHandlesOpened; }));
+        CloseHandle(job.completionEvent);
+        CloseHandle(job.stopEvent);
+    }
+}
+
 // The message a synchronous request throws, or "no failure".
 const char* FailureOf(HttpClient& client, bool (HttpClient::*request)(const char*, const char*)) {
     try {
