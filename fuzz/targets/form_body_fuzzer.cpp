@@ -42,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(body.size() == length);
     FUZZ_CHECK(FormBodyLength(fields) == length);
 
-    const long wanted = static_cast<long>(length) + 1 + offset;
-    const std::uint32_t capacity = wanted > 0 ? static_cast<std::uint32_t>(wanted) : 0;
+    const auto capacity = static_cast<std::uint32_t>(RoomAround(length, offset));
     ExactBuffer buffer(capacity);
     const std::uint32_t written = BuildFormBody(fields, buffer.data(), capacity);
 

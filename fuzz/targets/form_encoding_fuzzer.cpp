@@ -75,8 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int offset = static_cast<signed char>(data[0]);
     const std::string source = TextOf(data + 1, size - 1);
     const std::string expected = Encode(source);
-    const long wanted = static_cast<long>(expected.size()) + 1 + offset;
-    const std::size_t destinationSize = wanted > 0 ? static_cast<std::size_t>(wanted) : 0;
+    const std::size_t destinationSize = RoomAround(expected.size(), offset);
 
     ExactBuffer destination(destinationSize);
     const int result = UrlEncodeForm(destination.data(), destinationSize, source.c_str());

@@ -77,6 +77,14 @@ inline std::string TextOf(const std::uint8_t* data, std::size_t size) {
     return std::string(reinterpret_cast<const char*>(data), length);
 }
 
+// A buffer size around what a writer needs: needed plus its terminator, moved by the
+// input's offset byte (-128 to 127), never below 0; so every case from far too small,
+// through exactly right, to roomy is tried.
+inline std::size_t RoomAround(std::size_t needed, int offset) {
+    const long wanted = static_cast<long>(needed) + 1 + offset;
+    return wanted > 0 ? static_cast<std::size_t>(wanted) : 0;
+}
+
 // Splits the input at the byte separator into at most maxPieces pieces; the last piece
 // takes the rest, separators included.
 inline std::vector<std::string> SplitInput(const std::uint8_t* data, std::size_t size,

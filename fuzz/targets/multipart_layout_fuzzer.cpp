@@ -44,14 +44,9 @@ std::string ClosingLine(const std::string& boundary) {
     return "--" + boundary + "--\r\n";
 }
 
-std::size_t RoomFor(std::size_t needed, int offset) {
-    const long room = static_cast<long>(needed) + 1 + offset;
-    return room > 0 ? static_cast<std::size_t>(room) : 0;
-}
-
 // One writer into a block of its own: the text and terminator, or 0 and no byte written.
 template <typename Write> void CheckWriter(const std::string& expected, int offset, Write write) {
-    ExactBuffer block(RoomFor(expected.size(), offset));
+    ExactBuffer block(RoomAround(expected.size(), offset));
     const std::size_t written = write(block.data(), block.size());
     if (expected.size() < block.size()) {
         FUZZ_CHECK(written == expected.size());
@@ -145,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     body += closing;
 
     // The whole body, chained as the builder chains it, in a block sized around its length.
-    ExactBuffer block(RoomFor(body.size(), offset));
+    ExactBuffer block(RoomAround(body.size(), offset));
     std::size_t at = 0;
     bool complete = true;
     for (const Field& f : fields) {

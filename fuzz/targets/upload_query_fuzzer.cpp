@@ -90,8 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string values = "sessionId=" + Escape(sessionId) + "&userId=" + Escape(userId);
     const std::string expected = path + "?" + values;
-    const long wanted = static_cast<long>(expected.size()) + 1 + offset;
-    const std::size_t capacity = wanted > 0 ? static_cast<std::size_t>(wanted) : 0;
+    const std::size_t capacity = RoomAround(expected.size(), offset);
 
     ExactBuffer destination(capacity);
     const bool fits = FormatUploadTarget(destination.data(), capacity, path.c_str(),
