@@ -6,6 +6,7 @@ without answering, and body readers that hash every byte received.
 """
 
 import hashlib
+import inspect
 import os
 import socket
 import ssl
@@ -14,9 +15,9 @@ import tempfile
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
-from urllib.parse import quote_from_bytes
+from urllib.parse import parse_qsl, quote_from_bytes
 
-from werkzeug.formparser import FormDataParser, MultiPartParser
+from werkzeug.formparser import MultiPartParser
 from werkzeug.http import parse_options_header
 from werkzeug.sansio.multipart import Data, Epilogue, Field, File, MultipartDecoder
 from werkzeug.serving import WSGIRequestHandler
@@ -42,6 +43,15 @@ RELEASED_RECEIVE_BUFFER = 4 * 1024 * 1024
 # was done; or anything else, which the record names ("failed: ...").
 HANDSHAKE_DONE = "done"
 HANDSHAKE_CLOSED = "closed"
+
+
+# Part names and file names are UTF-8, undecodable bytes replaced. Werkzeug 2 is told so;
+# Werkzeug 3 has no such arguments and always decodes that way.
+MULTIPART_NAME_DECODING = (
+    {"charset": "utf-8", "errors": "replace"}
+    if "charset" in inspect.signature(MultiPartParser).parameters
+    else {}
+)
 
 
 class AbandonConnection(BaseException):
@@ -224,14 +234,19 @@ def parse_urlencoded(reader, content_type: str) -> dict[str, str]:
     """Decoded form fields, each value the decoded bytes as a latin-1 str.
 
     The client encodes in Shift-JIS, so decoding to text is left to whoever
-    knows what the bytes should be.
+    knows what the bytes should be. Werkzeug 3 decodes form values as UTF-8
+    only (its charset argument is gone), which would mangle those bytes, so
+    the standard library's form decoding does it: "+" is a space, %XX a byte,
+    a name without "=" an empty value, and the first of repeated names wins.
     """
     mimetype, _ = parse_options_header(content_type)
     if mimetype != URLENCODED:
         raise ValueError(f"expected {URLENCODED}, got {mimetype or 'no content type'}")
-    parser = FormDataParser(charset="latin-1", errors="strict", silent=False)
-    _, form, _ = parser.parse(reader, mimetype, None)
-    return form.to_dict()
+    text = reader.read().decode("latin-1")
+    fields: dict[str, str] = {}
+    for name, value in parse_qsl(text, keep_blank_values=True, encoding="latin-1"):
+        fields.setdefault(name, value)
+    return fields
 
 
 class PartSink:
@@ -328,9 +343,7 @@ def parse_multipart_form(reader, content_type: str, folder: Path | None = None) 
         sinks.append(sink)
         return sink
 
-    parser = MultiPartParser(
-        stream_factory, charset="utf-8", errors="replace", buffer_size=READ_CHUNK
-    )
+    parser = MultiPartParser(stream_factory, buffer_size=READ_CHUNK, **MULTIPART_NAME_DECODING)
     try:
         fields, files = parser.parse(reader, boundary, None)
     except BaseException:

@@ -47,7 +47,7 @@ def test_parts_come_back_in_order_with_their_raw_bytes():
         (multipart_body("a.jpg", b"x"), "multipart/form-data"),
         (multipart_body("a.jpg", b"x"), "text/plain"),
     ],
-    ids=["unreadable-file-part", "truncated", "wrong-boundary", "no-boundary", "not-multipart"],
+    ids=["unclosed-part-header", "truncated", "wrong-boundary", "no-boundary", "not-multipart"],
 )
 def test_malformed_bodies_raise_value_error(body, content_type):
     with pytest.raises(ValueError):

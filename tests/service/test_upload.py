@@ -114,8 +114,7 @@ def test_rejected_uploads_answer_fail_and_store_nothing(service, session):
             upload_target(session, USER),
             file_part(b"a.jpg", b"data", name=b"photo") + DELIMITER + b"--\r\n",
         ),
-        # A file the uploader could not read: the part has no data and no
-        # line break before the closing delimiter.
+        # The part's headers run into the closing delimiter.
         "unparsable body": (
             upload_target(session, USER),
             file_part(b"a.jpg", None) + DELIMITER + b"--\r\n",

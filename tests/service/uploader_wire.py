@@ -45,17 +45,18 @@ def login_body(user_id: str, password=None, hash_field: bytes | None = None) -> 
 
 
 def file_part(filename: bytes, data: bytes | None, name: bytes = b"file") -> bytes:
-    """One part; data None is a file the uploader could not read: the part ends
-    right after its blank line, with no line break before the next delimiter."""
+    """One part; data None is a part whose header block is never closed by its
+    blank line, which no multipart parser takes. (A part with headers and no
+    data at all is an empty file to current parsers, and refused by older ones.)"""
     head = (
         DELIMITER
         + b'\r\nContent-Disposition: form-data; name="'
         + name
         + b'"; filename="'
         + filename
-        + b'"\r\n\r\n'
+        + b'"\r\n'
     )
-    return head if data is None else head + data + b"\r\n"
+    return head if data is None else head + b"\r\n" + data + b"\r\n"
 
 
 def multipart_body(filename, data: bytes | None) -> bytes:
