@@ -22,7 +22,10 @@ as_root() {
 
 packages=(
     cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686
-    wine wine32:i386 xvfb xauth x11-utils xdotool
+    # A 64-bit host for the uploader, as on 64-bit Windows (the hand-over example).
+    gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+    # The 64-bit prefix (WoW64) in which the 32-bit uploader runs; wine32 for the uploader.
+    wine wine64 wine32:i386 xvfb xauth x11-utils xdotool
     locales fonts-ipafont-gothic fonts-wine imagemagick
     python3 python3-werkzeug python3-pytest python3-cryptography curl tinyproxy-bin
     clang clang-format libclang-rt-14-dev libssl-dev

@@ -16,10 +16,16 @@ build_dir=$(realpath -m "${1:-$root/build}")
 # shellcheck source=wine-env.sh
 source "$root/scripts/wine-env.sh" "$build_dir"
 
-setup_version=3
+setup_version=4
 marker="$WINEPREFIX/.vistora-setup"
-if [ -f "$marker" ] && [ "$(cat "$marker")" = "$setup_version" ]; then
+if [ -f "$marker" ] && [ "$(cat "$marker")" = "$setup_version $WINEARCH" ]; then
     exit 0
+fi
+# A prefix keeps the architecture it was made with (an older tree's may be 32-bit where a
+# 64-bit one is wanted now): one of the other kind is made anew.
+if [ -f "$WINEPREFIX/system.reg" ] && ! grep -qx "#arch=$WINEARCH" "$WINEPREFIX/system.reg"; then
+    echo "bootstrap: the Wine prefix $WINEPREFIX is not $WINEARCH; making it anew"
+    rm -rf "$WINEPREFIX"
 fi
 
 echo "bootstrap: preparing the Wine prefix $WINEPREFIX"
@@ -41,4 +47,4 @@ if [ ! -f "$marlett" ]; then
 fi
 install -m 644 "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
 wineserver -w
-echo "$setup_version" >"$marker"
+echo "$setup_version $WINEARCH" >"$marker"

@@ -3,7 +3,18 @@
 _vistora_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VISTORA_BUILD_DIR=$(realpath -m "${1:-${VISTORA_BUILD_DIR:-$_vistora_root/build}}")
 export VISTORA_BUILD_DIR
-export WINEPREFIX="$VISTORA_BUILD_DIR/wineprefix"
+# The prefix is 64-bit, as every Windows sold today is: the 32-bit uploader runs there
+# under WoW64, as on such a Windows. VISTORA_WINEARCH=win32 selects a 32-bit prefix, kept
+# beside the 64-bit one, for a run as on 32-bit Windows.
+export WINEARCH="${VISTORA_WINEARCH:-win64}"
+case "$WINEARCH" in
+win64) export WINEPREFIX="$VISTORA_BUILD_DIR/wineprefix" ;;
+win32) export WINEPREFIX="$VISTORA_BUILD_DIR/wineprefix32" ;;
+*)
+    echo "wine-env: VISTORA_WINEARCH is win64 (the default) or win32, not $WINEARCH" >&2
+    return 2
+    ;;
+esac
 # No Mono or Gecko installer prompts. No winedbg: a program that crashes ends at once
 # with its err:seh line, where the debugger's crash dialog would keep it waiting.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
