@@ -46,6 +46,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_UPLOAD_DONE:
         OnUploadDone(window, static_cast<int>(lParam));
         return 0;
+    case WM_RUN_STEP:
+        OnRunStep(window);
+        return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }

@@ -6,6 +6,8 @@
 // Completion messages of the login and upload jobs; lParam carries the JobResult.
 constexpr UINT WM_LOGIN_DONE = WM_APP + 1;
 constexpr UINT WM_UPLOAD_DONE = WM_APP + 2;
+// The controller's next step of a run is due (the controller keeps which step it is).
+constexpr UINT WM_RUN_STEP = WM_APP + 3;
 
 // Command of the hidden upload button, also posted by the DDE "upload" execute.
 constexpr int UploadCommandId = 1001;

@@ -5,7 +5,6 @@
 #include "app/progress.h"
 #include "login/login_job.h"
 #include "queue/queue_snapshot.h"
-#include "resources/resource_ids.h"
 #include "settings/settings.h"
 #include "upload/upload_job.h"
 #include "util/debug_line.h"
@@ -13,7 +12,6 @@
 #include <commctrl.h>
 
 #include <climits>
-#include <vector>
 
 int LoggedIn = 0;
 int LoginDataPending = 0;
@@ -117,33 +115,6 @@ void EndRun(HWND window, bool save) {
     DestroyWindow(window);
 }
 
-// Whether File > 終了 waits in this thread's queue. PeekMessage with a filter finds only
-// the first WM_COMMAND, and a host's upload command may stand before the exit; so every
-// WM_COMMAND for the window is taken out, looked at and posted again in its order.
-bool ExitCommandWaiting(HWND window) {
-    std::vector<MSG> commands;
-    MSG message;
-    while (PeekMessageA(&message, window, WM_COMMAND, WM_COMMAND, PM_REMOVE))
-        commands.push_back(message);
-    bool exitWaiting = false;
-    for (const MSG& command : commands) {
-        exitWaiting = exitWaiting || LOWORD(command.wParam) == IDM_EXIT;
-        PostMessageA(command.hwnd, command.message, command.wParam, command.lParam);
-    }
-    return exitWaiting;
-}
-
-// The user has quit: the window is gone, or File > 終了 waits behind what the UI thread is
-// doing (a teardown's pauses, say). A close that waits is no quit yet: its question may
-// still be answered "いいえ".
-bool QuitWaiting(HWND window) {
-    if (WindowClosedMeanwhile(window))
-        return true;
-    const bool exitWaiting = ExitCommandWaiting(window);
-    // Peeking handles what other threads send to the window, a close among it.
-    return exitWaiting || WindowClosedMeanwhile(window);
-}
-
 // What the run does next: start (commands 1001 and 40004), or go on after a finished
 // login, a finished upload (counted, or not counted since a newer file had taken the sent
 // one's place) or a failed one.
@@ -151,10 +122,13 @@ enum class RunStep { None, Start, AfterLogin, AfterUpload, AfterReplacedUpload, 
 
 // The step held back while the close question was open.
 RunStep heldStep = RunStep::None;
+// The step posted and not yet taken. WM_RUN_STEP only says that it is due: any program can
+// post any message to the window, and no step is taken that this one did not post.
+RunStep postedStep = RunStep::None;
 
 void TakeStep(HWND window, RunStep step) {
     // After a quit the run takes no step: no job, and no save at its end.
-    if (QuitWaiting(window))
+    if (WindowClosedMeanwhile(window))
         return;
     // While the user is asked whether to stop, nothing starts: a "はい" given meanwhile
     // is read only once this handler has returned to the question's loop.
@@ -189,6 +163,20 @@ void TakeStep(HWND window, RunStep step) {
     }
 }
 
+// Every step goes through the window's queue, behind what came in while the UI thread
+// was busy (a teardown's pauses hold it for a second and more): a File > 終了, a close or
+// a host's command posted meanwhile is handled first, in the order it came, and nothing is
+// taken out of the queue to look for it. After a quit the window is gone, and the step
+// with the messages posted to it. Only a queue too full to take the step takes it at once.
+void PostStep(HWND window, RunStep step) {
+    postedStep = step;
+    if (PostMessageA(window, WM_RUN_STEP, 0, 0))
+        return;
+    OutputDebugStringA("run step taken at once: the window's queue is full\n");
+    postedStep = RunStep::None;
+    TakeStep(window, step);
+}
+
 } // namespace
 
 SessionSteps& Steps() {
@@ -217,7 +205,13 @@ int Advance(HWND window, bool start) {
 }
 
 void StartRun(HWND window) {
-    TakeStep(window, RunStep::Start);
+    PostStep(window, RunStep::Start);
+}
+
+void OnRunStep(HWND window) {
+    const RunStep step = postedStep;
+    postedStep = RunStep::None;
+    TakeStep(window, step);
 }
 
 void ResumeHeldStep(HWND window) {
@@ -235,7 +229,7 @@ void OnLoginDone(HWND window, int result) {
         ProgressValue += ProgressStep;
         LoggedIn = 1;
         ShowOverallProgress();
-        TakeStep(window, RunStep::AfterLogin);
+        PostStep(window, RunStep::AfterLogin);
     } else {
         Steps().ShowAlert("ログインに失敗しました");
         Settings.Password[0] = '\0';
@@ -261,13 +255,13 @@ void OnUploadDone(HWND window, int result) {
             ProgressValue += ProgressStep;
             ShowOverallProgress();
         }
-        TakeStep(window, counted ? RunStep::AfterUpload : RunStep::AfterReplacedUpload);
+        PostStep(window, counted ? RunStep::AfterUpload : RunStep::AfterReplacedUpload);
     } else if (FailureCount > FailureLimit) {
         EnableWindow(UploadButton, TRUE);
         EndRun(window, false);
     } else {
         Sleep(RetryPause);
-        TakeStep(window, RunStep::Retry);
+        PostStep(window, RunStep::Retry);
     }
     InvalidateRect(window, nullptr, TRUE);
 }

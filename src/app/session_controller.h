@@ -35,6 +35,9 @@ void StartRun(HWND window);
 void ResumeHeldStep(HWND window);
 void OnLoginDone(HWND window, int result);
 void OnUploadDone(HWND window, int result);
+// WM_RUN_STEP: takes the run's next step, which the controller posted behind whatever the
+// window's queue held then.
+void OnRunStep(HWND window);
 
 // What the controller asks of the jobs, the alert and the settings file. Tests replace
 // entries and restore them with ResetSessionSteps.

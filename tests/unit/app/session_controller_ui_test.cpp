@@ -112,6 +112,20 @@ class SessionControllerTest : public MainWindowFixture {
         files_.Put(name);
         AddFile(QueueList, name.c_str());
     }
+    // The controller posts each step of a run to its window; these take it, as the message
+    // loop would right after.
+    void RunCommand() {
+        StartUploadRun(window);
+        DrainMessages();
+    }
+    void UploadDone(int result) {
+        OnUploadDone(window, result);
+        DrainMessages();
+    }
+    void LoginDone(int result) {
+        OnLoginDone(window, result);
+        DrainMessages();
+    }
     int OverallPosition() { return static_cast<int>(SendMessageA(OverallBar, PBM_GETPOS, 0, 0)); }
     bool Idle() { return IsWindowEnabled(UploadButton) != FALSE; }
 
@@ -132,11 +146,11 @@ TEST_F(SessionControllerTest, ANegativeCountCountsTheQueueButNeverEndsTheRun) {
     LoggedIn = 1;
     Queue("a.jpg");
     Queue("b.jpg");
-    StartUploadRun(window);
+    RunCommand();
     EXPECT_DOUBLE_EQ(ProgressStep, 50.0);
     EXPECT_FALSE(Idle());
-    OnUploadDone(window, 0);
-    OnUploadDone(window, 0);
+    UploadDone(0);
+    UploadDone(0);
     EXPECT_EQ(steps.uploadsStarted, 2);
     EXPECT_EQ(OverallPosition(), 100);
     // Drained, but -1 is neither the uploaded count nor 0: the window waits for more.
@@ -148,10 +162,10 @@ TEST_F(SessionControllerTest, ANegativeCountCountsTheQueueButNeverEndsTheRun) {
 TEST_F(SessionControllerTest, NoCountAndLoggedInMakesOneStepOfAHundredThenSavesAndEnds) {
     LoggedIn = 1;
     Queue("a.jpg");
-    StartUploadRun(window);
+    RunCommand();
     EXPECT_DOUBLE_EQ(ProgressStep, 100.0);
     EXPECT_EQ(steps.loginsStarted, 0);
-    OnUploadDone(window, 0);
+    UploadDone(0);
     EXPECT_EQ(steps.saves, 1);
     EXPECT_FALSE(IsWindow(window));
 }
@@ -159,16 +173,16 @@ TEST_F(SessionControllerTest, NoCountAndLoggedInMakesOneStepOfAHundredThenSavesA
 TEST_F(SessionControllerTest, AFileReplacedAfterItWentOutGoesAgainBeforeTheRunEnds) {
     LoggedIn = 1;
     Queue("a.jpg");
-    StartUploadRun(window);
+    RunCommand();
     steps.replacedNext = true;
-    OnUploadDone(window, 0);
+    UploadDone(0);
     // Not counted: the bar stays, and with no count given the run goes on to the newer
     // file instead of ending at zero uploaded files.
     EXPECT_EQ(OverallPosition(), 0);
     ASSERT_TRUE(IsWindow(window));
     EXPECT_EQ(steps.uploadsStarted, 2);
     EXPECT_EQ(steps.lastRow, 0);
-    OnUploadDone(window, 0);
+    UploadDone(0);
     EXPECT_EQ(UploadedCount, 1);
     EXPECT_EQ(steps.saves, 1);
     EXPECT_FALSE(IsWindow(window));
@@ -176,11 +190,11 @@ TEST_F(SessionControllerTest, AFileReplacedAfterItWentOutGoesAgainBeforeTheRunEn
 
 TEST_F(SessionControllerTest, ACountOfTwoWithAnEmptyListLogsInThenWaitsForFiles) {
     ExpectedFileCount = 2;
-    StartUploadRun(window);
+    RunCommand();
     EXPECT_TRUE(steps.alerts.empty());
     EXPECT_EQ(steps.loginsStarted, 1);
     EXPECT_NEAR(ProgressStep, 100.0 / 3, 1e-9);
-    OnLoginDone(window, 0);
+    LoginDone(0);
     EXPECT_EQ(LoggedIn, 1);
     EXPECT_EQ(steps.uploadsStarted, 0);
     EXPECT_EQ(OverallPosition(), 100);
@@ -191,7 +205,7 @@ TEST_F(SessionControllerTest, ACountOfTwoWithAnEmptyListLogsInThenWaitsForFiles)
 TEST_F(SessionControllerTest, ACountAsLargeAsAnIntStillGivesAPositiveStep) {
     // With the login's step added, INT_MAX would wrap to a negative count.
     ExpectedFileCount = INT_MAX;
-    StartUploadRun(window);
+    RunCommand();
     EXPECT_GT(ProgressStep, 0.0);
     EXPECT_LT(ProgressStep, 1e-6);
     EXPECT_EQ(OverallPosition(), 0);
@@ -201,7 +215,7 @@ TEST_F(SessionControllerTest, ACountAsLargeAsAnIntStillGivesAPositiveStep) {
 TEST_F(SessionControllerTest, AFailedLoginClearsThePasswordAndQuits) {
     CopyText(Settings.Password, "secret");
     Queue("a.jpg");
-    StartUploadRun(window);
+    RunCommand();
     OnLoginDone(window, 4);
     EXPECT_EQ(steps.alerts, std::vector<std::string>{"ログインに失敗しました"});
     EXPECT_STREQ(Settings.Password, "");
@@ -214,16 +228,16 @@ TEST_F(SessionControllerTest, ASecondRunStartsWithFreshCounters) {
     ExpectedFileCount = 3;
     LoggedIn = 1;
     Queue("a.jpg");
-    StartUploadRun(window);
-    OnUploadDone(window, 4);
+    RunCommand();
+    UploadDone(4);
     EXPECT_EQ(FailureCount, 1);
-    OnUploadDone(window, 0);
+    UploadDone(0);
     // The count is not reached and nothing waits: idle until the next command.
     ASSERT_TRUE(Idle());
     EXPECT_EQ(UploadedCount, 1);
     FailureCount = 7;
     Queue("b.jpg");
-    StartUploadRun(window);
+    RunCommand();
     EXPECT_EQ(FailureCount, 0);
     EXPECT_EQ(UploadedCount, 0);
     EXPECT_EQ(OverallPosition(), 0);
@@ -233,12 +247,12 @@ TEST_F(SessionControllerTest, ASecondRunStartsWithFreshCounters) {
 TEST_F(SessionControllerTest, ACompletionWithNoJobToFinishIsIgnored) {
     LoggedIn = 1;
     Queue("a.jpg");
-    StartUploadRun(window);
-    OnUploadDone(window, 0);
+    RunCommand();
+    UploadDone(0);
     // A second message for the same, finished job: nothing is finished, counted or started.
     const int uploads = steps.uploadsStarted;
-    OnUploadDone(window, 0);
-    OnLoginDone(window, 0);
+    UploadDone(0);
+    LoginDone(0);
     EXPECT_EQ(steps.uploadsStarted, uploads);
     EXPECT_EQ(UploadedCount, 1);
     EXPECT_EQ(LoggedIn, 1);
@@ -249,28 +263,32 @@ TEST_F(SessionControllerTest, AWindowClosedInsideTheTeardownsAlertEndsTheRunTher
     LoggedIn = 1;
     Queue("a.jpg");
     Queue("b.jpg");
-    StartUploadRun(window);
+    RunCommand();
     steps.duringFinish = [] { DestroyWindow(MainWindow); };
-    OnUploadDone(window, 0);
+    UploadDone(0);
     // The window's own teardown ended the run: no next upload, no save.
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(steps.uploadsStarted, 1);
     EXPECT_EQ(steps.saves, 0);
 }
 
-TEST_F(SessionControllerTest, AnExitWaitingBehindAnUploadCommandStartsNothingMore) {
+TEST_F(SessionControllerTest, AnExitWaitingBehindOtherMessagesIsTakenInItsOrder) {
     Queue("a.jpg");
     Queue("b.jpg");
     LoggedIn = 1;
-    StartUploadRun(window);
-    // While the teardown paused, the host asked for a run and the user chose File > Exit.
+    RunCommand();
+    // While the teardown paused, the host asked for a run, the user chose File > Exit, and
+    // a close came after it.
     PostMessageA(window, WM_COMMAND, UploadCommandId, 0);
     PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+    PostMessageA(window, WM_CLOSE, 0, 0);
     OnUploadDone(window, 0);
     EXPECT_EQ(steps.uploadsStarted, 1);
-    EXPECT_EQ(steps.saves, 0);
-    // Both commands are still there, in their order: the exit ends the program.
+    // Taken in their order: the exit ends the program before the close is read, so the
+    // user who chose File > Exit is not asked whether to stop, and no step follows.
+    DialogAnswerer answerer("注意", IDNO);
     DrainMessages();
+    EXPECT_FALSE(answerer.Answered());
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(steps.uploadsStarted, 1);
     EXPECT_EQ(steps.saves, 0);
@@ -282,7 +300,7 @@ TEST_F(SessionControllerTest, NothingStartsWhileTheCloseQuestionIsOpen) {
     Queue("a.jpg");
     Queue("b.jpg");
     Queue("c.jpg");
-    StartUploadRun(window);
+    RunCommand();
     // The upload ends while the question is open (its loop handles the message before the
     // answer, which comes later): the next file waits for the answer; "No" lets it start.
     PostMessageA(window, WM_UPLOAD_DONE, 0, 0);
