@@ -188,6 +188,13 @@ bool ThreadEnded(HttpJob& job) {
     return JobThreadEnded(job) && !job.BodyWriterRunning();
 }
 
+// The result the job's run returned: its thread sets it before it clears the running flag.
+int OwnResult(const HttpJob& job) {
+    if (job.threadHandle == nullptr || job.running != 0)
+        return ResultUnknown;
+    return job.exitCode;
+}
+
 bool WaitForThread(HttpJob& job, DWORD limit) {
     if (job.threadHandle == nullptr)
         return true;
@@ -227,7 +234,7 @@ bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit) {
     return true;
 }
 
-void DisposeJob(HttpJob* job) {
+int DisposeJob(HttpJob* job) {
     // Jobs set aside by earlier teardowns go as soon as nothing can reach them any more.
     // One set aside while its thread still ran kept its handles open (a stop or time-out
     // path of its run does not close them); once the thread has ended they are closed
@@ -246,11 +253,12 @@ void DisposeJob(HttpJob* job) {
         }
     }
     if (job == nullptr)
-        return;
+        return ResultUnknown;
     if (RetireJob(*job, ThreadEndLimit, ClosingLimit)) {
         OutputDebugStringA("job retired: its thread has ended and its handles are closed\n");
+        const int result = OwnResult(*job);
         delete job;
-        return;
+        return result;
     }
     if (!JobThreadEnded(*job))
         OutputDebugStringA("job set aside: its thread has not ended\n");
@@ -259,4 +267,5 @@ void DisposeJob(HttpJob* job) {
     else
         OutputDebugStringA("job set aside: its thread has ended, WinINet still holds a request\n");
     ParkedJobs.push_back(job);
+    return OwnResult(*job);
 }

@@ -122,7 +122,13 @@ constexpr DWORD AnswerIdleSlice = 200;
 // nor WinINet will touch the job again.
 bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit);
 
+// What DisposeJob returns for a job whose run has not ended (or never started): its own
+// result is not known.
+constexpr int ResultUnknown = -1;
+
 // Retires the job and destroys it. A job that WinINet may still report to (a request
 // whose answer never came stays open in WinINet until the connection gives up) is kept
 // aside instead and destroyed by a later call, once its closings have all arrived.
-void DisposeJob(HttpJob* job);
+// Returns the JobResult the job's run returned, once its thread has ended; ResultUnknown
+// while it still runs or for no job.
+int DisposeJob(HttpJob* job);

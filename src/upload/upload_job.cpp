@@ -49,12 +49,12 @@ const char* NotSentLine(BodyFailure failure) {
 // new file of the same name in its place while the request and its answer were under
 // way, and that file has not been sent. Never anything outside the temp folder. False
 // when such a newer file is there: its row is not done.
-bool DeleteSentFile(const UploadJob& job) {
-    if (!IsInsideTempFolder(job.FilePath)) {
+bool DeleteSentFile(const char* path, const FileStamp& sent) {
+    if (!IsInsideTempFolder(path)) {
         OutputDebugStringA("uploaded file kept: it does not lie in temp\n");
         return true;
     }
-    switch (DeleteFileIfUnchanged(job.FilePath, job.sentFile)) {
+    switch (DeleteFileIfUnchanged(path, sent)) {
     case SentFileFate::Replaced:
         OutputDebugStringA("uploaded file kept: it changed after its bytes were sent\n");
         return false;
@@ -63,6 +63,18 @@ bool DeleteSentFile(const UploadJob& job) {
         return true;
     default:
         return true;
+    }
+}
+
+// A success: the sent file goes and its row is done, or, when a newer file has taken its
+// place, that row waits again and is not counted, so the run sends it before it ends.
+void RecordConfirmedUpload(const char* path, const FileStamp& sent) {
+    FailureCount = 0;
+    if (DeleteSentFile(path, sent)) {
+        SetStatus(UploadList, UploadRow, Done);
+        UploadedCount += 1;
+    } else {
+        SetStatus(UploadList, UploadRow, Waiting);
     }
 }
 
@@ -208,16 +220,11 @@ bool FinishUpload(int result) {
     // that runs inside that loop, the window's destruction say, must not find the job a
     // second time.
     CurrentUploadJob = nullptr;
+    char sentPath[NameSize];
+    CopyText(sentPath, job->FilePath);
+    const FileStamp sentFile = job->sentFile;
     if (result == Ok) {
-        FailureCount = 0;
-        // A newer file in the sent one's place has not gone out: its row waits again and
-        // does not count as uploaded, so the run sends it before it ends.
-        if (DeleteSentFile(*job)) {
-            SetStatus(UploadList, UploadRow, Done);
-            UploadedCount += 1;
-        } else {
-            SetStatus(UploadList, UploadRow, Waiting);
-        }
+        RecordConfirmedUpload(sentPath, sentFile);
     } else {
         SetStatus(UploadList, UploadRow, Waiting);
         FailureCount += 1;
@@ -228,7 +235,12 @@ bool FinishUpload(int result) {
     }
     static_cast<WorkerJob*>(job)->RequestStop();
     Sleep(UploadTeardownPause);
-    DisposeJob(job);
+    // The window's teardown ends an upload as interrupted, yet inside the pauses above the
+    // job may have read the album's "success" for the request already on the wire. The
+    // photo is then stored: kept in temp, it would go to the album a second time with the
+    // next hand-over. Once its thread has ended the job's own word stands.
+    if (DisposeJob(job) == Ok && result != Ok)
+        RecordConfirmedUpload(sentPath, sentFile);
     Sleep(UploadTeardownPause);
     return true;
 }

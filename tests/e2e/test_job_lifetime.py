@@ -19,6 +19,10 @@ RETIRED = b"job retired: its thread has ended and its handles are closed\n"
 # A request whose answer never came stays open inside WinINet until the connection gives
 # up; its job is kept (not destroyed) until then, with its thread ended all the same.
 SET_ASIDE = b"job set aside: its thread has ended, WinINet still holds a request\n"
+# The service's answer after it stored the photo, well inside the second and more that the
+# window's teardown pauses before it stops an upload (FinishUpload's pause after a failed
+# attempt and its first pause around the job's retirement).
+ANSWER_AFTER_QUIT = 0.5
 
 
 def wait_for_debug(uploader, text: bytes, count: int = 1, timeout: float = 30) -> None:
@@ -71,22 +75,30 @@ def login_phase(phase, album):
 
 
 def upload_phase(phase, album, install):
-    """Also the file's size and whether the service stores it before the teardown."""
+    """Also the file's size, whether the service stores it before the teardown, and
+    whether the photo stays in temp."""
     uploading = lambda: uploader_runs.wait_for_states(["アップ中"])  # noqa: E731
     if phase == "send":
         # A large body: the stop meets it being built or sent; a part of it may arrive.
-        return RETIRED, 50 * 1024 * 1024, None, lambda up, w: uploading()
+        return RETIRED, 50 * 1024 * 1024, None, True, lambda up, w: uploading()
     if phase == "wait":
         album.set_faults([Fault(endpoint="upload", delay=30)])
-        return SET_ASIDE, 20000, True, lambda up, w: (uploading(), time.sleep(1.0))
+        return SET_ASIDE, 20000, True, True, lambda up, w: (uploading(), time.sleep(1.0))
     if phase == "read":
+        # Judged on its fourth byte, long after the teardown has stopped the job.
         album.set_faults([Fault(endpoint="upload", body="success", drip=1.0, process=True)])
-        return RETIRED, 20000, True, lambda up, w: (uploading(), time.sleep(1.5))
+        return RETIRED, 20000, True, True, lambda up, w: (uploading(), time.sleep(1.5))
+    if phase == "answered":
+        # The user quits as the photo is stored; "success" follows inside the teardown's
+        # pauses, and the job reads it before it is stopped: the photo is delivered.
+        album.set_faults([Fault(endpoint="upload", delay=ANSWER_AFTER_QUIT)])
+        stored = lambda: "photo1.jpg" in album.stored_files(uploader_runs.ACCOUNT)  # noqa: E731
+        return RETIRED, 20000, True, False, lambda up, w: wd.poll(stored, timeout=30, interval=0.01)
     # A scheme in capitals is not one the client knows: the connection fails at once and
     # the job shows its alert.
     ini = install.ini.read_bytes().decode("cp932")
     install.ini.write_bytes(ini.replace("UploadUrl=http://", "UploadUrl=HTTP://").encode("cp932"))
-    return RETIRED, 20000, False, lambda up, w: wd.wait_for_dialog(w["pid"], "警告")
+    return RETIRED, 20000, False, True, lambda up, w: wd.wait_for_dialog(w["pid"], "警告")
 
 
 @pytest.mark.parametrize("round_", range(ROUNDS))
@@ -104,17 +116,20 @@ def test_destroying_the_window_during_a_login(
 
 
 @pytest.mark.parametrize("round_", range(ROUNDS))
-@pytest.mark.parametrize("phase", ["send", "wait", "read", "alert"])
+@pytest.mark.parametrize("phase", ["send", "wait", "read", "answered", "alert"])
 def test_destroying_the_window_during_an_upload(
     phase, round_, install, album, sources, start_uploader
 ):
     uploader_runs.configure(install, album)
-    teardown, size, stored, reached = upload_phase(phase, album, install)
+    teardown, size, stored, kept, reached = upload_phase(phase, album, install)
     uploader, window = start_run(start_uploader, install, sources, size=size)
     reached(uploader, window)
     destroy_and_check(uploader, window, teardown)
-    # A stopped upload keeps its file, whatever the service holds.
+    # A stopped upload keeps its file, whatever the service holds; one the service
+    # confirmed before the job was stopped does not.
     name = "photo1.jpg"
-    assert (install.temp / name).exists()
+    assert (install.temp / name).exists() == kept
     if stored is not None:
         assert (name in album.stored_files(uploader_runs.ACCOUNT)) == stored
+    if stored:
+        assert len(uploader_runs.uploads(album)) == 1
