@@ -78,24 +78,12 @@ unsigned long long Join(DWORD high, DWORD low) {
 // deleted.
 constexpr DWORD DeleteSharing = FILE_SHARE_READ | FILE_SHARE_DELETE;
 
-// The one-member record of FileDispositionInfo, declared here because the build's Windows
-// API level (XP) leaves out the declarations of SetFileInformationByHandle, which
-// Windows Vista and Wine 8 have.
-struct DeleteDisposition {
-    BOOLEAN deleteFile;
-};
-constexpr int FileDispositionInfoClass = 4;
-using SetFileInformationByHandleCall = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
-
-// Marks the open file for deletion when its last handle closes. False where the call is
-// missing or refuses (a read-only file).
+// Marks the open file for deletion when its last handle closes. False where the system
+// refuses (a read-only file).
 bool MarkForDeletion(HANDLE file) {
-    static const auto setInformation =
-        reinterpret_cast<SetFileInformationByHandleCall>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
-    DeleteDisposition disposition = {TRUE};
-    return setInformation != nullptr &&
-           setInformation(file, FileDispositionInfoClass, &disposition, sizeof disposition);
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
 }
 
 } // namespace

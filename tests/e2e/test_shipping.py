@@ -1,8 +1,12 @@
 """What is shipped: the release archive as a person at the desktop unpacks it, and the
 hand-over example as a host developer builds it."""
 
+import os
 import shutil
+import struct
 import zipfile
+
+import pytest
 
 import uploader_runs
 import winedrive as wd
@@ -27,9 +31,22 @@ def unpack_release(folder):
     return wd.Install(folder, copy=False)
 
 
+def oldest_windows(program) -> tuple[int, int, int, int]:
+    """The oldest Windows a program's header admits: its operating system version and its
+    subsystem version, which Windows compares with its own before it starts the program."""
+    data = program.read_bytes()
+    (header,) = struct.unpack_from("<I", data, 0x3C)
+    assert data[header : header + 4] == b"PE\0\0"
+    optional = header + 24
+    return struct.unpack_from("<HHxxxxHH", data, optional + 40)
+
+
 def test_the_release_archive_works_as_unpacked(tmp_path, album, sources):
     install = unpack_release(tmp_path / "VistoraUploader")
     assert list(install.temp.iterdir()) == []
+    # Windows 7 and later: an older Windows refuses to start them.
+    for program in ("VistoraUploader.exe", "VistoraHost.exe"):
+        assert oldest_windows(install.folder / program) == (6, 1, 6, 1), program
     readme = (install.folder / "README-ja.txt").read_bytes()
     assert b"\r\n" in readme and b"\n" not in readme.replace(b"\r\n", b"")
     assert "パスワードの保存について" in readme.decode("cp932")
@@ -82,14 +99,18 @@ def test_the_release_archive_works_as_unpacked(tmp_path, album, sources):
     assert list(install.temp.iterdir()) == []
 
 
-def test_the_hand_over_example_does_the_whole_hand_over(install, album, sources):
+# The example as a 32-bit and as a 64-bit host; the uploader is 32-bit either way.
+@pytest.mark.parametrize("example", ["HandoverExample.exe", "HandoverExample64.exe"])
+def test_the_hand_over_example_does_the_whole_hand_over(example, install, album, sources):
+    if example == "HandoverExample64.exe" and os.environ.get("WINEARCH") == "win32":
+        pytest.skip("a 32-bit prefix, like 32-bit Windows, runs no 64-bit program")
     uploader_runs.configure(install, album)
     # The second byte of 表 (0x95 0x5C) is a backslash: the name must survive it.
     photos = uploader_runs.make_files(sources, 2) + uploader_runs.make_files(
         sources, 1, prefix="表紙"
     )
     result = wd.run_windows(
-        wd.BIN / "HandoverExample.exe",
+        wd.BIN / example,
         wd.windows_path(install.exe),
         *[wd.windows_path(p) for p in photos],
         timeout=180,
