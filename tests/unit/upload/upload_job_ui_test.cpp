@@ -36,20 +36,6 @@ uintptr_t IdleThread(void* security, unsigned stackSize, unsigned(__stdcall*)(vo
     return _beginthreadex(security, stackSize, NoRun, nullptr, flags, threadId);
 }
 
-// A job thread whose run has read "success" and ended, without a request: the answer that
-// came while a teardown paused.
-unsigned __stdcall SucceededRun(void* job) {
-    WorkerJob* worker = static_cast<WorkerJob*>(job);
-    worker->exitCode = Ok;
-    worker->running = 0;
-    return Ok;
-}
-
-uintptr_t SucceedingThread(void* security, unsigned stackSize, unsigned(__stdcall*)(void*),
-                           void* job, unsigned flags, unsigned* threadId) {
-    return _beginthreadex(security, stackSize, SucceededRun, job, flags, threadId);
-}
-
 bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -73,19 +59,15 @@ class UploadJobTest : public ::testing::Test {
     }
 
     // A finished upload of path from row 0, as its job saw the file when it built the
-    // body, taken down with result; returns the row's status afterwards.
-    std::string FinishUploadOf(const std::string& path, const FileStamp& sent, int result,
-                               decltype(PlatformCalls::BeginThread) thread = IdleThread) {
-        platform.calls().BeginThread = thread;
+    // body; returns the row's status afterwards.
+    std::string FinishSuccessfulUpload(const std::string& path, const FileStamp& sent) {
+        platform.calls().BeginThread = IdleThread;
         EXPECT_EQ(StartUpload(window, nullptr, list, 0, path.c_str()), 0);
         if (CurrentUploadJob == nullptr)
             return "no job";
         CurrentUploadJob->sentFile = sent;
-        EXPECT_TRUE(FinishUpload(result));
+        EXPECT_TRUE(FinishUpload(Ok));
         return QueueCell(list, 0, 0);
-    }
-    std::string FinishSuccessfulUpload(const std::string& path, const FileStamp& sent) {
-        return FinishUploadOf(path, sent, Ok);
     }
 
     PlatformOverride platform;
@@ -183,24 +165,4 @@ TEST_F(UploadJobTest, ASuccessDeletesOnlyTheFileWhoseBytesWentOut) {
     EXPECT_EQ(FinishSuccessfulUpload(outside, StampOfPath(outside.c_str())), "完了");
     EXPECT_TRUE(Exists(outside));
     EXPECT_EQ(UploadedCount, 4);
-}
-
-// The window's teardown ends the upload as interrupted. A job that had read "success"
-// meanwhile has its photo stored: kept, it would be sent and stored again next time.
-TEST_F(UploadJobTest, AtTheQuitTheJobsOwnSuccessStillDeletesItsFile) {
-    const std::string stopped = files.PathOf("stopped.jpg");
-    files.Put("stopped.jpg");
-    EXPECT_EQ(FinishUploadOf(stopped, StampOfPath(stopped.c_str()), Interrupted), "待機");
-    EXPECT_TRUE(Exists(stopped));
-    EXPECT_EQ(FailureCount, 1);
-    EXPECT_EQ(UploadedCount, 0);
-
-    const std::string confirmed = files.PathOf("confirmed.jpg");
-    files.Put("confirmed.jpg");
-    EXPECT_EQ(
-        FinishUploadOf(confirmed, StampOfPath(confirmed.c_str()), Interrupted, SucceedingThread),
-        "完了");
-    EXPECT_FALSE(Exists(confirmed));
-    EXPECT_EQ(FailureCount, 0);
-    EXPECT_EQ(UploadedCount, 1);
 }
