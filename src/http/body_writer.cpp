@@ -1,5 +1,6 @@
 #include "http/body_writer.h"
 
+#include "util/debug_line.h"
 #include "util/platform_calls.h"
 
 #include <algorithm>
@@ -86,6 +87,11 @@ void BodyWriter::WritePieces() {
         const std::uint32_t began = sinceStart.Ms();
         DWORD taken = 0;
         if (!WritePiece(data_ + done, piece, taken)) {
+            // Also where nobody watches any more: a writer left on a dead link ends here,
+            // at the send time-out, and only then can its job and body go.
+            WriteDebugLine("request body piece failed: error %lu, %lu of %lu bytes taken\n",
+                           static_cast<unsigned long>(failedWith_.load()),
+                           static_cast<unsigned long>(done), static_cast<unsigned long>(length_));
             failed_ = true;
             return;
         }
