@@ -12,6 +12,7 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import re
 import time
 from pathlib import Path
 
@@ -47,7 +48,14 @@ def measure(rate: str, size: int, work: Path, limit_s: float) -> dict:
         harness.check_sink_entry(sinks[-1], size, sha, "link")
         body_length = int(dict(sinks[-1]["headers"])["Content-Length"])
         phases = upload_phases(run.events())
+        # Each attempt's measure of the link and its allowance for the socket's drain.
+        drains = [
+            re.search(rb"link (\d+) bytes/s, (\d+) ms to drain", e.text)
+            for e in run.events()
+            if e.text.startswith(b"request body written:")
+        ]
         return {
+            "drains": [(int(d.group(1)), int(d.group(2)) / 1000) for d in drains if d],
             "executed_to_deleted": run.deleted[target.name] - phases["login"],
             "wire_bytes": after["bytes"] - before["bytes"],
             "packets": after["packets"] - before["packets"],
