@@ -6,8 +6,9 @@
 // link that has stopped moving it blocks until the socket's send time-out. Written from a
 // thread of its own, the body can be watched (how much WinINet has taken, and since when
 // nothing more) by a thread that stays free to give up at once. The pieces follow the link
-// (body_pace.h): large where the socket takes them at once, small where it makes room
-// slowly, so that each is taken within about a second on any link that moves.
+// (body_pace.h): large where the socket takes them at once, about a second of the link
+// where it makes room slowly (the socket may still hold one longer: on a crawling link it
+// makes room in bursts, seconds to tens of seconds apart).
 //
 // Windows may instead answer a piece with ERROR_IO_PENDING and complete it later through
 // REQUEST_COMPLETE, writing its byte count then. That count lands in the writer, which

@@ -200,8 +200,9 @@ class AsyncHttpClient : public HttpClient {
     // Waits up to limit ms for the body's writer to end; true when it has (or never ran).
     bool AwaitBodyWriter(DWORD limit) const;
     // After a body written in pieces: how long what the socket still held after the last
-    // piece may take to leave, at the rate the pieces measured (0 when they measured
-    // none, or for a request without pieces). The answer's time is counted from then.
+    // piece may take to leave, at the rate the pieces measured and with a margin (see
+    // BodyPace::DrainMs; 0 when they measured none, or for a request without pieces).
+    // The answer's time is counted from then.
     DWORD BodyDrainAllowance() const { return bodyDrainAllowance_; }
     // The status callback, for a REQUEST_COMPLETE: true when it ends a pending piece of the
     // body, which then has nothing to do with the request's own completion.
@@ -228,7 +229,7 @@ class AsyncHttpClient : public HttpClient {
     // of the announced body that the record does not carry, from sentBody, while watching
     // it go. Returns once it is all out, or once a piece failed (the end request then finds
     // the connection broken); throws when a stop came or the body stalled (bodyStalled
-    // set), leaving the writer to end after the piece in hand.
+    // set), leaving the writer to end after the piece in hand. A test's job calls it alone.
     void SendRestOfBody(const INTERNET_BUFFERSA& record);
 
   private:
