@@ -12,16 +12,17 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import re
 import time
 from pathlib import Path
 
 import harness
 import shaped_link
 from harness import BenchError, Service, UploaderRun, new_install, random_file
-from roads import upload_phases
+from roads import curl_run, upload_phases
 
 
-def measure(rate: str, size: int, work: Path, limit_s: float) -> dict:
+def measure(rate: str, size: int, work: Path, limit_s: float, reference: bool) -> dict:
     shaped_link.shape(rate)
     service = Service(work)
     try:
@@ -46,8 +47,26 @@ def measure(rate: str, size: int, work: Path, limit_s: float) -> dict:
         sinks = [e for e in service.journal() if e["endpoint"] == "sink"]
         harness.check_sink_entry(sinks[-1], size, sha, "link")
         body_length = int(dict(sinks[-1]["headers"])["Content-Length"])
+        curl = {}
+        if reference:
+            # The same photo from curl over the same link, once the uploader has ended: what
+            # the link and TCP give any sender.
+            wire = shaped_link.wire_bytes()
+            started = time.monotonic()
+            curl_s = curl_run(service, source, sha)[0]
+            curl["curl_s"] = curl_s
+            curl["curl_wall_s"] = time.monotonic() - started
+            curl["curl_wire_bytes"] = shaped_link.wire_bytes()["bytes"] - wire["bytes"]
         phases = upload_phases(run.events())
+        # Each attempt's measure of the link and its allowance for the socket's drain.
+        drains = [
+            re.search(rb"link (\d+) bytes/s, (\d+) ms to drain", e.text)
+            for e in run.events()
+            if e.text.startswith(b"request body written:")
+        ]
         return {
+            **curl,
+            "drains": [(int(d.group(1)), int(d.group(2)) / 1000) for d in drains if d],
             "executed_to_deleted": run.deleted[target.name] - phases["login"],
             "wire_bytes": after["bytes"] - before["bytes"],
             "packets": after["packets"] - before["packets"],
@@ -67,10 +86,11 @@ def main() -> None:
     parser.add_argument("--work", type=Path, required=True)
     parser.add_argument("--out", type=Path, required=True)
     parser.add_argument("--limit", type=float, required=True)
+    parser.add_argument("--reference", action="store_true", help="also time curl -F")
     args = parser.parse_args()
     args.work.mkdir(parents=True, exist_ok=True)
     try:
-        result = measure(args.rate, args.size, args.work, args.limit)
+        result = measure(args.rate, args.size, args.work, args.limit, args.reference)
     except BenchError as error:
         result = {"error": str(error)}
     crashes = harness.wd.crashes_seen()

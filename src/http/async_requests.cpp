@@ -13,6 +13,8 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
     // (HttpJob's destructor): a completion that comes after a wait gave up still signals it.
     completionEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     bodyStalled = false;
+    bodyDrainAllowance_ = 0;
+    bodyWrittenInPieces_ = false;
     bool started = false;
     try {
         switch (kind) {
@@ -113,6 +115,19 @@ bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPa
 }
 
 void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context) {
+    if (record.dwBufferLength < record.dwBufferTotal) {
+        // Bounds each piece of the body on a dead link (see StalledWriteGrace). Set before
+        // the send: Wine applies a request's send time-out to its socket when it sends the
+        // headers and ignores one set afterwards (measured: a piece then stayed blocked on
+        // a stalled link until the program ended). Without it such a writer ends only when
+        // TCP gives up on the connection, a quarter of an hour later, and its job with the
+        // body waits for it.
+        DWORD writeLimit = stallLimit + StalledWriteGrace;
+        if (!InternetSetOptionA(requestHandle, INTERNET_OPTION_SEND_TIMEOUT, &writeLimit,
+                                sizeof writeLimit))
+            WriteDebugLine("request send time-out not set: error %lu\n",
+                           static_cast<unsigned long>(GetLastError()));
+    }
     RefuseIfStopped();
     if (!HttpSendRequestExA(requestHandle, &record, nullptr, HSR_INITIATE, context) &&
         GetLastError() != ERROR_IO_PENDING)
@@ -170,12 +185,8 @@ void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
     const std::uint32_t carried = record.dwBufferLength;
     if (carried >= total)
         return;
-    // Set once the send has completed: Wine has no socket for the request before and
-    // drops the option then. Bounds the writer on a dead link (see StalledWriteGrace).
-    DWORD writeLimit = stallLimit + StalledWriteGrace;
-    InternetSetOptionA(requestHandle, INTERNET_OPTION_SEND_TIMEOUT, &writeLimit, sizeof writeLimit);
-    if (!bodyWriter_.Start(requestHandle, sentBody.Get() + carried, total - carried,
-                           completionEvent, lastCompletionOk, stopEvent, writeLimit))
+    bodyWrittenInPieces_ = true;
+    if (!bodyWriter_.Start(requestHandle, sentBody.Get() + carried, total - carried))
         throw ClientError::SendFailed;
     const HANDLE events[] = {bodyWriter_.Finished(), stopEvent};
     const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
@@ -193,10 +204,20 @@ void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
             // A piece that failed left the rest unsent. The end request then finds the
             // connection broken, as it does when the connection breaks after the last
             // piece: one outcome, however far the body had got.
-            if (bodyWriter_.Failed())
+            if (bodyWriter_.Failed()) {
                 WriteDebugLine("request body cut short: %lu of %lu bytes sent\n",
                                static_cast<unsigned long>(carried + seen),
                                static_cast<unsigned long>(total));
+                return;
+            }
+            // The socket still holds the end of the body, and on a slow link it may take
+            // longer to leave than the service takes to answer: the answer's time starts
+            // once the measured rate has carried it out.
+            bodyDrainAllowance_ = bodyWriter_.DrainMs();
+            WriteDebugLine("request body written: %lu bytes, link %lu bytes/s, %lu ms to drain\n",
+                           static_cast<unsigned long>(total),
+                           static_cast<unsigned long>(bodyWriter_.RateBytesPerSecond()),
+                           static_cast<unsigned long>(bodyDrainAllowance_));
             return;
         }
         // A stop (or a wait that cannot wait) ends the send here; the writer stops after
@@ -221,4 +242,9 @@ void AsyncHttpClient::OnBodyProgress(std::uint32_t, std::uint32_t) {}
 bool AsyncHttpClient::AwaitBodyWriter(DWORD limit) const {
     const HANDLE writer = bodyWriter_.Thread();
     return writer == nullptr || WaitForSingleObject(writer, limit) == WAIT_OBJECT_0;
+}
+
+void AsyncHttpClient::ReleaseIdleBody() {
+    if (bodyWrittenInPieces_ && bodyWriter_.Ended())
+        sentBody = HeapBlock();
 }

@@ -1,17 +1,48 @@
 #include "http/body_writer.h"
 
+#include "util/debug_line.h"
 #include "util/platform_calls.h"
-#include "util/win_handles.h"
+
+#include <algorithm>
+
+namespace {
+
+// Milliseconds on the performance counter: a piece's wait is judged in tens of them,
+// below the resolution of Windows' tick count.
+class Stopwatch {
+  public:
+    Stopwatch() {
+        QueryPerformanceFrequency(&frequency_);
+        QueryPerformanceCounter(&start_);
+    }
+    std::uint32_t Ms() const {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return static_cast<std::uint32_t>((now.QuadPart - start_.QuadPart) * 1000 /
+                                          std::max<LONGLONG>(frequency_.QuadPart, 1));
+    }
+
+  private:
+    LARGE_INTEGER frequency_;
+    LARGE_INTEGER start_;
+};
+
+} // namespace
+
+BodyWriter::BodyWriter() {
+    pieceDone_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+}
 
 BodyWriter::~BodyWriter() {
     if (thread_ != nullptr)
         CloseHandle(thread_);
     if (finished_ != nullptr)
         CloseHandle(finished_);
+    if (pieceDone_ != nullptr)
+        CloseHandle(pieceDone_);
 }
 
-bool BodyWriter::Start(HINTERNET request, const char* data, std::uint32_t length, HANDLE completion,
-                       const std::atomic<bool>& completedOk, HANDLE stop, DWORD pendingLimit) {
+bool BodyWriter::Start(HINTERNET request, const char* data, std::uint32_t length) {
     if (thread_ != nullptr) {
         if (!Ended())
             return false;
@@ -20,19 +51,17 @@ bool BodyWriter::Start(HINTERNET request, const char* data, std::uint32_t length
     }
     if (finished_ == nullptr)
         finished_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (finished_ == nullptr)
+    if (finished_ == nullptr || pieceDone_ == nullptr)
         return false;
     ResetEvent(finished_);
     request_ = request;
     data_ = data;
     length_ = length;
-    completion_ = completion;
-    completedOk_ = &completedOk;
-    stop_ = stop;
-    pendingLimit_ = pendingLimit;
     written_ = 0;
     failed_ = false;
+    failedWith_ = 0;
     abandoned_ = false;
+    pace_ = BodyPace();
     unsigned threadId = 0;
     thread_ = reinterpret_cast<HANDLE>(
         Platform().BeginThread(nullptr, 0, &BodyWriter::Entry, this, 0, &threadId));
@@ -51,17 +80,20 @@ unsigned __stdcall BodyWriter::Entry(void* writer) {
 }
 
 void BodyWriter::WritePieces() {
+    const Stopwatch sinceStart;
     std::uint32_t done = 0;
     while (done < length_ && !abandoned_) {
-        const std::uint32_t left = length_ - done;
-        const DWORD piece = left < BodyPieceSize ? left : BodyPieceSize;
+        const DWORD piece = std::min(length_ - done, pace_.NextPieceSize());
+        const std::uint32_t began = sinceStart.Ms();
         DWORD taken = 0;
-        if (!InternetWriteFile(request_, data_ + done, piece, &taken)) {
-            if (GetLastError() != ERROR_IO_PENDING || !AwaitPendingPiece()) {
-                failed_ = true;
-                return;
-            }
-            taken = piece;
+        if (!WritePiece(data_ + done, piece, taken)) {
+            // Also where nobody watches any more: a writer left on a dead link ends here,
+            // at the send time-out, and only then can its job and body go.
+            WriteDebugLine("request body piece failed: error %lu, %lu of %lu bytes taken\n",
+                           static_cast<unsigned long>(failedWith_.load()),
+                           static_cast<unsigned long>(done), static_cast<unsigned long>(length_));
+            failed_ = true;
+            return;
         }
         // Nothing taken without a failure would loop for ever.
         if (taken == 0 || taken > piece) {
@@ -70,13 +102,47 @@ void BodyWriter::WritePieces() {
         }
         done += taken;
         written_ = done;
+        const std::uint32_t ended = sinceStart.Ms();
+        pace_.PieceTaken(taken, ended, ended - began);
     }
 }
 
-bool BodyWriter::AwaitPendingPiece() {
-    const HANDLE events[] = {completion_, stop_};
-    const DWORD count = IsValidHandle(stop_) ? 2 : 1;
-    if (WaitForMultipleObjects(count, events, FALSE, pendingLimit_) != WAIT_OBJECT_0)
+bool BodyWriter::WritePiece(const char* data, DWORD size, DWORD& taken) {
+    // Pending from before the call: WinINet may complete the piece on another thread
+    // before the call has even returned.
+    ResetEvent(pieceDone_);
+    pieceLanding_ = 0;
+    piecePending_ = true;
+    if (Platform().InternetWriteFile(request_, data, size, &pieceLanding_)) {
+        // Done at once: no completion follows.
+        piecePending_ = false;
+        taken = pieceLanding_;
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+        piecePending_ = false;
+        failedWith_ = error;
         return false;
-    return *completedOk_;
+    }
+    // Neither a stop nor an abandon ends this wait: WinINet still holds the piece, with
+    // the send time-out set on the request as its bound.
+    if (WaitForSingleObject(pieceDone_, INFINITE) != WAIT_OBJECT_0 || !pieceOk_) {
+        failedWith_ = pieceOk_ ? GetLastError() : pieceError_.load();
+        return false;
+    }
+    // WinINet writes a completed piece's count where it was given; a write that succeeds
+    // has taken the whole piece, should the count not have been written.
+    taken = pieceLanding_ != 0 ? pieceLanding_ : size;
+    return true;
+}
+
+bool BodyWriter::TakeCompletion(DWORD result, DWORD error) {
+    bool pending = true;
+    if (!piecePending_.compare_exchange_strong(pending, false))
+        return false;
+    pieceOk_ = result != 0;
+    pieceError_ = error;
+    SetEvent(pieceDone_);
+    return true;
 }

@@ -154,7 +154,7 @@ constexpr DWORD DefaultStallLimit = CompletionWaitSlice * DefaultWaitSlices;
 constexpr DWORD BodyProgressSlice = CompletionWaitSlice;
 // The socket's own send time-out lies this far beyond the stall limit: the sending thread
 // judges a stall first, and a writer left blocked on a dead link still ends by itself, so
-// that its job can go.
+// that its job and its body can go.
 constexpr DWORD StalledWriteGrace = 10000;
 
 class AsyncHttpClient : public HttpClient {
@@ -199,6 +199,21 @@ class AsyncHttpClient : public HttpClient {
     bool BodyWriterRunning() const { return !bodyWriter_.Ended(); }
     // Waits up to limit ms for the body's writer to end; true when it has (or never ran).
     bool AwaitBodyWriter(DWORD limit) const;
+    // After a body written in pieces: how long what the socket still held after the last
+    // piece may take to leave, at the rate the pieces measured and with a margin (see
+    // BodyPace::DrainMs; 0 when they measured none, or for a request without pieces).
+    // The answer's time is counted from then.
+    DWORD BodyDrainAllowance() const { return bodyDrainAllowance_; }
+    // The status callback, for a REQUEST_COMPLETE: true when it ends a pending piece of the
+    // body, which then has nothing to do with the request's own completion.
+    bool TakePieceCompletion(DWORD result, DWORD error) {
+        return bodyWriter_.TakeCompletion(result, error);
+    }
+    // Lets the body go once nothing can read it any more: written in pieces (WinINet has
+    // no pointer to it, unlike a body handed over in the send's record), and its writer
+    // ended. A job that WinINet still holds then keeps no photo-sized block. Only while
+    // the job's own thread has ended.
+    void ReleaseIdleBody();
 
   protected:
     // Only ever created as the first base of a job.
@@ -210,14 +225,17 @@ class AsyncHttpClient : public HttpClient {
     // of them (DefaultWaitSlices for INFINITE), ended early by stopEvent.
     bool WaitInSlices(DWORD timeout, DWORD slice);
 
-  private:
     // Between the send's completion and the end request (SendBufferedPost): writes the part
     // of the announced body that the record does not carry, from sentBody, while watching
     // it go. Returns once it is all out, or once a piece failed (the end request then finds
     // the connection broken); throws when a stop came or the body stalled (bodyStalled
-    // set), leaving the writer to end after the piece in hand.
+    // set), leaving the writer to end after the piece in hand. A test's job calls it alone.
     void SendRestOfBody(const INTERNET_BUFFERSA& record);
+
+  private:
     BodyWriter bodyWriter_;
+    DWORD bodyDrainAllowance_ = 0;
+    bool bodyWrittenInPieces_ = false;
 
     // What both asynchronous POSTs do once their record is filled: send it, wait for the
     // send to complete, start the end request.

@@ -5,7 +5,9 @@
 // pointer reaches both the client's completion fields and the job's counters. Job must
 // provide the 32-bit int fields LastStatus, BytesSent and ClosingCount. The callback runs
 // on WinINet's threads; the event orders asyncResult and asyncError before the job
-// thread's read of them.
+// thread's read of them. A completion that ends a pending piece of an upload's body goes
+// to the body's writer alone (body_writer.h): the request's fields and event stay the
+// request's.
 
 #include "util/debug_line.h"
 #include "util/win_handles.h"
@@ -38,10 +40,12 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
     case INTERNET_STATUS_REQUEST_COMPLETE:
         if (info != nullptr) {
             const INTERNET_ASYNC_RESULT* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
-            job->asyncResult = static_cast<DWORD>(result->dwResult);
-            job->asyncError = result->dwError;
             WriteDebugLine("\tResult %d  Err %d\n", static_cast<int>(result->dwResult),
                            static_cast<int>(result->dwError));
+            if (job->TakePieceCompletion(static_cast<DWORD>(result->dwResult), result->dwError))
+                break;
+            job->asyncResult = static_cast<DWORD>(result->dwResult);
+            job->asyncError = result->dwError;
             // A completed InternetQueryDataAvailable carries the bytes available in
             // dwError; only dwResult says whether the operation succeeded.
             job->lastCompletionOk = result->dwResult != 0;

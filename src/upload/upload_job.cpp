@@ -137,8 +137,10 @@ int UploadJob::Run() {
         OutputDebugStringA(NotSentLine(bodyFailure));
     } else {
         // The event stays open until the job is destroyed: a send or end request that
-        // completes after this wait gave up still signals it.
-        if (!WaitForCompletion(RequestTimeout)) {
+        // completes after this wait gave up still signals it. The service's minute starts
+        // once the body has left the socket, which on a slow link still held much of it
+        // after the last piece.
+        if (!WaitForCompletion(RequestTimeout + BodyDrainAllowance())) {
             SetBar(100);
             return Complete(StopRequested ? Interrupted : TimedOut);
         }

@@ -5,8 +5,8 @@
 namespace {
 
 PlatformCalls RealCalls() {
-    return PlatformCalls{::GetVersion, ::DdeImpersonateClient, ::RevertToSelf, ::GetAsyncKeyState,
-                         ::_beginthreadex};
+    return PlatformCalls{::GetVersion,       ::DdeImpersonateClient, ::RevertToSelf,
+                         ::GetAsyncKeyState, ::_beginthreadex,       ::InternetWriteFile};
 }
 
 PlatformCalls calls = RealCalls();

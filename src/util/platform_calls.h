@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <ddeml.h>
+#include <wininet.h>
 
 struct PlatformCalls {
     DWORD(WINAPI* GetVersion)();
@@ -11,6 +12,9 @@ struct PlatformCalls {
     SHORT(WINAPI* GetAsyncKeyState)(int key);
     uintptr_t (*BeginThread)(void* security, unsigned stackSize, unsigned(__stdcall* start)(void*),
                              void* argument, unsigned flags, unsigned* threadId);
+    // The body's writer sends each piece through this: a stand-in can make a piece pend,
+    // as Windows' WinINet may and Wine's never does.
+    BOOL(WINAPI* InternetWriteFile)(HINTERNET file, LPCVOID buffer, DWORD size, LPDWORD written);
 };
 
 // The table in use; tests overwrite entries and restore them with ResetPlatformCalls.

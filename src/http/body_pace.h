@@ -1,0 +1,74 @@
+#pragma once
+// How an upload's body is cut into pieces, and how long what the socket still holds after
+// the last piece may take to leave, from how long each piece took to be taken.
+//
+// A piece is taken at once while the socket's buffer has room for it; it has to wait once
+// the buffer is full, until the link has carried enough to make room. Only the pieces that
+// had to wait say anything about the link: their bytes over their waits are its rate, low
+// rather than high (the bytes a buffer that grows takes at once after a wait count for
+// nothing). A body the socket took whole without a wait says nothing of the link at all.
+//
+// Platform-free: the writer (body_writer.cpp) feeds it each piece's size and times.
+
+#include <cstdint>
+
+// Pieces start small, so that the first one that has to wait on a slow link is small too
+// and its wait measures the link, not the socket's buffer growing. A body's first
+// ProbeBytes go in ProbePieceSize pieces: on every link measured (8 kbit/s to 1 Mbit/s)
+// the socket took about 48 KiB at once before a piece first had to wait.
+constexpr std::uint32_t ProbePieceSize = 4 * 1024;
+constexpr std::uint32_t ProbeBytes = 64 * 1024;
+// After a wait a piece is sized to about this much of the link's time, within these
+// bounds, and never more than twice the last one: the bar moves at least that often on a
+// link that moves, and a writer whose attempt was given up sends at most that much more.
+constexpr std::uint32_t TargetPieceMs = 1000;
+constexpr std::uint32_t MinPieceSize = 1024;
+// Where the socket takes every piece at once, pieces double up to this: each costs its
+// call and two status notifications (measured on loopback: 64 MiB in 64 KiB pieces took
+// 0.16 s to write, in 4 MiB ones 0.095 s, in 16 MiB ones 0.085 s).
+constexpr std::uint32_t MaxPieceSize = 16 * 1024 * 1024;
+// A piece that took this long had to wait for room in the socket; a shorter one is a
+// thread's ordinary scheduling.
+constexpr std::uint32_t WaitedPieceMs = 200;
+// Waits that add up to less than this measure no rate: one loaded moment of a fast machine
+// must not make a fast link look slow.
+constexpr std::uint32_t MeasuredWaitMs = 1000;
+// The drain allowed for is this many times what the measured rate explains. The pieces
+// measure how fast the socket makes room, which counts its buffer's growth as if the link
+// had carried it; and on a lossy link TCP's retransmissions take the link too. Measured on
+// a loopback shaped to 8 kbit/s: the pieces saw 808 bytes a second, the body reached the
+// service at less than half that.
+constexpr std::uint32_t DrainMargin = 3;
+// The longest drain allowed for: TCP itself gives up on a connection that moves nothing
+// after about this long.
+constexpr std::uint32_t MaxDrainMs = 15 * 60 * 1000;
+
+class BodyPace {
+  public:
+    // The size of the next piece; the caller takes the smaller of it and what is left.
+    std::uint32_t NextPieceSize() const { return next_; }
+    // A piece of bytes was taken; it ended sinceStartMs after the first piece began, and
+    // its call took tookMs.
+    void PieceTaken(std::uint32_t bytes, std::uint32_t sinceStartMs, std::uint32_t tookMs);
+
+    // The link's rate in bytes per second as the waits measured it; 0 when they measured
+    // none.
+    std::uint32_t RateBytesPerSecond() const;
+    // After the last piece: how long what the socket may still hold may take to leave, in
+    // ms, DrainMargin times what the measured rate explains. What that rate cannot have
+    // carried since the first piece began is still in the socket, and at least what it
+    // held when a piece first had to wait (it was full then, and its buffer does not
+    // shrink). 0 when no rate was measured: a body the socket took at once, or one on a
+    // fast link.
+    std::uint32_t DrainMs() const;
+
+  private:
+    std::uint32_t next_ = ProbePieceSize;
+    std::uint64_t written_ = 0;
+    std::uint64_t waitedBytes_ = 0;
+    std::uint64_t waitedMs_ = 0;
+    std::uint64_t takenBeforeFirstWait_ = 0;
+    std::uint32_t firstWaitMs_ = 0;
+    std::uint32_t lastEndMs_ = 0;
+    bool waited_ = false;
+};
