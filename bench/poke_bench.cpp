@@ -1,13 +1,14 @@
-// Benchmark helper: a host that hands over a whole folder, to two servers in turns. One
-// conversation on topic Upload of each SERVICE, COUNT pokes of item Filename to each
-// ("poke00001.jpg" and on), each waiting for its acknowledgement as DDEML's synchronous
-// transactions do. The pokes go in chunks of CHUNK, the servers taking turns chunk by
-// chunk (which one begins a pair alternates), so that a change of the shared machine's
-// pace meets both alike. After each chunk the host waits SETTLE-MS and then for the
-// server's window (class WINDOW-CLASS) to answer a WM_NULL: a server's own work after the
-// last acknowledgement (a paint, say) is done before the other server's chunk begins.
+// Benchmark helper: a host that hands over a whole folder, to one server or to two in
+// turns. One conversation on topic Upload of each SERVICE, COUNT pokes of item Filename to
+// each ("poke00001.jpg" and on), each waiting for its acknowledgement as DDEML's
+// synchronous transactions do. The pokes go in chunks of CHUNK, the servers taking turns
+// chunk by chunk (which one begins a pair alternates), so that a change of the shared
+// machine's pace meets both alike. After each chunk the host waits SETTLE-MS and then for
+// the server's window (class WINDOW-CLASS) to answer a WM_NULL: a server's own work after
+// the last acknowledgement (a paint, say) is done before the other server's chunk begins.
+// One server with CHUNK equal to COUNT is one uninterrupted hand-over.
 //
-//   PokeBench COUNT CHUNK SETTLE-MS SERVICE WINDOW-CLASS SERVICE WINDOW-CLASS
+//   PokeBench COUNT CHUNK SETTLE-MS SERVICE WINDOW-CLASS [SERVICE WINDOW-CLASS]
 //
 // Prints one JSON line per server: each poke's time in microseconds in order, the pokes
 // that were not acknowledged, and the time the window took to answer a WM_NULL after the
@@ -31,7 +32,7 @@ namespace {
 constexpr DWORD PokeTimeoutMs = 10000;
 constexpr UINT NullAnswerLimitMs = 10000;
 constexpr int NameSize = 32;
-constexpr int ServerCount = 2;
+constexpr int MostServers = 2;
 
 struct Server {
     std::string service;
@@ -70,9 +71,10 @@ void PokeChunk(Server& server, int chunk, int count) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 + 2 * ServerCount) {
+    const int serverCount = (argc - 4) / 2;
+    if (argc < 6 || argc % 2 != 0 || serverCount > MostServers) {
         std::fprintf(stderr, "usage: PokeBench COUNT CHUNK SETTLE-MS SERVICE WINDOW-CLASS "
-                             "SERVICE WINDOW-CLASS\n");
+                             "[SERVICE WINDOW-CLASS]\n");
         return 2;
     }
     const int count = std::atoi(argv[1]);
@@ -84,7 +86,7 @@ int main(int argc, char** argv) {
     }
     std::vector<std::unique_ptr<Server>> servers;
     const CONVCONTEXT context = ServiceConversationContext();
-    for (int i = 0; i < ServerCount; ++i) {
+    for (int i = 0; i < serverCount; ++i) {
         auto server = std::make_unique<Server>();
         server->service = argv[4 + 2 * i];
         server->windowClass = argv[5 + 2 * i];
@@ -97,9 +99,9 @@ int main(int argc, char** argv) {
         }
         servers.push_back(std::move(server));
     }
-    for (int pair = 0; servers[0]->poked < count || servers[1]->poked < count; ++pair) {
-        for (int turn = 0; turn < ServerCount; ++turn) {
-            Server& server = *servers[(pair + turn) % ServerCount];
+    for (int pair = 0; servers.front()->poked < count || servers.back()->poked < count; ++pair) {
+        for (int turn = 0; turn < serverCount; ++turn) {
+            Server& server = *servers[(pair + turn) % serverCount];
             PokeChunk(server, chunk, count);
             Sleep(settle);
             NullAnswerMs(server.windowClass);
