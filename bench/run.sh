@@ -9,7 +9,8 @@
 #                          build-bench/bench/RESULTS-partial.md
 #   bench/run.sh --only transfer,memory
 #                          only those cases, by name: transfer, link, body, overhead,
-#                          memory, startup, limits (also into RESULTS-partial.md)
+#                          queue, memory, startup, pokes, limits (also into
+#                          RESULTS-partial.md)
 #   bench/run.sh --keep    leaves the work folder (installs, logs, big files) for a look
 set -euo pipefail
 
