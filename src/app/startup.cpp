@@ -50,22 +50,22 @@ void RegisterMainWindowClass(HINSTANCE instance, const char* className) {
     RegisterClassExA(&windowClass);
 }
 
-namespace {
-
-// The frame clips its children. All of its client area lies under the backdrop, and each
-// control paints itself when it changes; unclipped, every invalidation of the whole window
-// (after each login and each upload) would repaint every control as well. Under Wine that
-// is some 7 ms of the UI thread a file, while the next job waits on it to move its bar.
-constexpr DWORD MainWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
-
-} // namespace
-
 HWND CreateMainWindow(HINSTANCE instance, const char* className, const char* title) {
-    return CreateWindowExA(0, className, title, MainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 400,
-                           300, nullptr, nullptr, instance, nullptr);
+    return CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                           400, 300, nullptr, nullptr, instance, nullptr);
 }
 
 namespace {
+
+// From its first paint on, the frame clips its children. All of its client area lies under
+// the backdrop and each control paints itself when it changes, so an invalidation of the
+// whole window (after each login and each upload) need not repaint every control as well:
+// under Wine that repaint is some 7 ms of the UI thread a file, while the next upload's job
+// waits on the UI thread to move its bar. Not a creation style: a frame created clipping
+// its children took Wine some 50 ms longer to show.
+void ClipChildren(HWND window) {
+    SetWindowLongA(window, GWL_STYLE, GetWindowLongA(window, GWL_STYLE) | WS_CLIPCHILDREN);
+}
 
 int RunMessageLoop(HACCEL accelerators) {
     MSG message;
@@ -112,6 +112,7 @@ int RunUploader(HINSTANCE instance, int showCommand) {
         return 0;
     ShowWindow(window, showCommand);
     UpdateWindow(window);
+    ClipChildren(window);
     AppInstance = instance;
     MainWindow = window;
 
