@@ -21,7 +21,9 @@
 // way: what any GUI program with a DDE service costs to start here. DESIGN.EXE, if given,
 // is the least program that does what the uploader's design asks before its message loop
 // (DesignReady), measured the same way: the uploader's floor. The programs take turns, the
-// one that begins a round rotating.
+// one that begins a round rotating, each started after a pause: without it, what Wine still
+// did after the program before had ended fell into the next start, some 25 ms of it (the
+// uploader, mostly started right after the console program, paid it most).
 // One JSON line per start, and a first line with what one unanswered DdeConnect costs.
 //
 //   StartupBench registered ROUNDS FALLBACK-MS AFTER-MS CONSOLE.EXE UPLOADER.EXE
@@ -47,6 +49,8 @@ constexpr char Service[] = "VistoraUploadServer";
 constexpr char WindowClass[] = "TAVIKVISTORAUPLOAD";
 constexpr char GuiService[] = "VistoraBenchGui";
 constexpr char GuiWindowClass[] = "VistoraBenchGuiWindow";
+// The pause before each start.
+constexpr DWORD SettleMs = 200;
 constexpr char DesignService[] = "VistoraBenchDesign";
 constexpr char DesignWindowClass[] = "VistoraBenchDesignWindow";
 
@@ -272,6 +276,8 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         // Rotating which goes first keeps a drift of the machine from favouring one.
         for (int turn = 0; turn < programs; ++turn) {
+            // What Wine does after the last program has ended stays out of the next start.
+            Sleep(SettleMs);
             switch ((round + turn) % programs) {
             case 0:
                 ok = ConsoleRound(console, round) && ok;

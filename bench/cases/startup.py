@@ -115,8 +115,8 @@ def measure(ctx: Context) -> None:
     ]
     report.say(
         f"- {rounds} rounds of StartupBench, each starting the four programs in turns (the "
-        f"first of a round rotating), CreateProcess to the first DdeConnect that gave a "
-        f"conversation (for the console program, to its first act)"
+        f"first of a round rotating, each after a 200 ms pause), CreateProcess to the first "
+        f"DdeConnect that gave a conversation (for the console program, to its first act)"
     )
     report.say(f"- uploader: median {median(up):.1f} ms; each: {each(up)}")
     report.say(
