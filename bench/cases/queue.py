@@ -8,7 +8,7 @@ from roads import small_files_run
 
 NAME = "queue"
 FULL_COUNT = 300
-QUICK_COUNT = 30
+QUICK_COUNT = 20
 FILE_SIZE = 4096
 # The designed pauses of a file's teardown (see the overhead case), for the table.
 FINISH_PAUSES_S = 0.600
