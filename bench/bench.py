@@ -7,8 +7,8 @@ Run through bench/run.sh, which builds and provides Xvfb and a wineserver:
 
     bench.py --build-dir DIR [--quick] [--keep] [--only transfer,memory]
 
-Cases (bench/cases/): transfer, link, body, overhead, memory, startup, limits. Prints a table and
-the evidence behind it, and writes both as markdown.
+Cases (bench/cases/): transfer, link, body, overhead, queue, memory, startup, pokes,
+limits. Prints a table and the evidence behind it, and writes both as markdown.
 """
 
 from __future__ import annotations

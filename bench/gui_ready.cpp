@@ -1,7 +1,8 @@
 // Benchmark helper: the least a GUI program with a DDE service does before it answers a
 // connection (a window shown, DDEML initialised, the service name registered, the message
 // loop running). StartupBench starts it beside the uploader, to tell what any such program
-// costs to start under Wine from what the uploader adds.
+// costs to start under Wine from what the uploader adds. It acknowledges every poke and
+// does nothing else with it: the least DDE server a host's pokes can meet (PokeBench).
 
 #include <windows.h>
 #include <ddeml.h>
@@ -13,6 +14,8 @@ DWORD Instance = 0;
 HDDEDATA CALLBACK Callback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
     if (type == XTYP_CONNECT)
         return reinterpret_cast<HDDEDATA>(TRUE);
+    if (type == XTYP_POKE)
+        return reinterpret_cast<HDDEDATA>(DDE_FACK);
     return nullptr;
 }
 

@@ -5,6 +5,7 @@ transfer and memory cases read the same uploads, measured once per size."""
 
 from __future__ import annotations
 
+import hashlib
 import os
 import re
 import socket
@@ -169,6 +170,41 @@ def road_run(service: Service, work: Path, source: Path, sha256: str, tag: str) 
         rss_body_kib=run.rss_at(p["connecting"]),
         rss_copy_kib=run.rss_at(p["sending"]),
     )
+
+
+def small_files_run(
+    ctx: Context, tag: str, count: int, size: int
+) -> tuple[UploaderRun, list[float]]:
+    """count files of size random bytes in one hand-over (the count announced, one login
+    first): the run once every file arrived whole at the sink and left temp, and the
+    times their deletions were seen, in the order of the hand-over."""
+    install = new_install(ctx.work / tag, ctx.service)
+    files = []
+    for i in range(count):
+        path = install.temp / f"small{i + 1:03d}.jpg"
+        path.write_bytes(os.urandom(size))
+        files.append(path)
+    expected = {f.name: hashlib.sha256(f.read_bytes()).hexdigest() for f in files}
+    ctx.service.reset()
+    run = UploaderRun(install, files, tag, count=count, wait=True)
+    try:
+        if not run.wait_end(timeout=120 + count * 5):
+            raise BenchError(f"{tag}: the uploader did not end in time")
+        code = run.host_result()
+    except BaseException:
+        run.kill()
+        raise
+    run.check_no_crash(tag)
+    if code != 0 or len(run.deleted) != count:
+        raise BenchError(
+            f"{tag}: host tool {code} ({run.host_said()}), "
+            f"{len(run.deleted)} of {count} files left temp"
+        )
+    sinks = [e for e in ctx.service.journal() if e["endpoint"] == "sink"]
+    got = {e["files"][0]["filename"]: e["files"][0]["sha256"] for e in sinks if e.get("files")}
+    if got != expected or any(e["answer"] != "success" for e in sinks):
+        raise BenchError(f"{tag}: the sink did not receive exactly the files")
+    return run, [run.deleted[f.name] for f in files]
 
 
 def curl_run(service: Service, source: Path, sha256: str) -> tuple[float, float]:

@@ -9,7 +9,8 @@
 #                          build-bench/bench/RESULTS-partial.md
 #   bench/run.sh --only transfer,memory
 #                          only those cases, by name: transfer, link, body, overhead,
-#                          memory, startup, limits (also into RESULTS-partial.md)
+#                          queue, memory, startup, pokes, limits (also into
+#                          RESULTS-partial.md)
 #   bench/run.sh --keep    leaves the work folder (installs, logs, big files) for a look
 set -euo pipefail
 
@@ -25,7 +26,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --quick | --keep) shift ;;
     --only)
-        case_name='(transfer|link|body|overhead|memory|startup|limits)'
+        case_name='(transfer|link|body|overhead|queue|memory|startup|pokes|limits)'
         [[ "${2:-}" =~ ^$case_name(,$case_name)*$ ]] || usage
         shift 2
         ;;
@@ -36,6 +37,6 @@ done
 # Only what the cases run: the programs, the probe and the helpers, not the tests.
 "$root/scripts/configure.sh" "$build_dir"
 cmake --build "$build_dir" -j "$(nproc)" --target VistoraUploader VistoraHost UiProbe \
-    BodyBench SendBench StartupBench ConsoleReady GuiReady >/dev/null
+    BodyBench SendBench StartupBench ConsoleReady GuiReady DesignReady PokeBench >/dev/null
 exec "$root/scripts/with-wine.sh" --build-dir "$build_dir" \
     /usr/bin/python3 "$root/bench/bench.py" --build-dir "$build_dir" "${args[@]}"

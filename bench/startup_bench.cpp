@@ -2,7 +2,7 @@
 // answers a connection, against how long a trivial console program takes to start, all
 // started from this one process under the same warm Wine.
 //
-//   StartupBench ROUNDS FALLBACK-MS AFTER-MS CONSOLE.EXE UPLOADER.EXE [GUI.EXE]
+//   StartupBench ROUNDS FALLBACK-MS AFTER-MS CONSOLE.EXE UPLOADER.EXE [GUI.EXE [DESIGN.EXE]]
 //
 // The console program is started with the name of an event it sets first thing; its start
 // ends when the event is set (its exit is reported too). The uploader is started as a host
@@ -18,7 +18,12 @@
 // Then the conversation is dropped,
 // the main window gets WM_CLOSE and the round waits for the process to end. GUI.EXE, if
 // given, is a minimal window with a DDE service of its own (GuiReady), measured the same
-// way: what any GUI program with a DDE service costs to start here.
+// way: what any GUI program with a DDE service costs to start here. DESIGN.EXE, if given,
+// is the least program that does what the uploader's design asks before its message loop
+// (DesignReady), measured the same way: the uploader's floor. The programs take turns, the
+// one that begins a round rotating, each started after a pause: without it, what Wine still
+// did after the program before had ended fell into the next start, some 25 ms of it (the
+// uploader, mostly started right after the console program, paid it most).
 // One JSON line per start, and a first line with what one unanswered DdeConnect costs.
 //
 //   StartupBench registered ROUNDS FALLBACK-MS AFTER-MS CONSOLE.EXE UPLOADER.EXE
@@ -44,6 +49,10 @@ constexpr char Service[] = "VistoraUploadServer";
 constexpr char WindowClass[] = "TAVIKVISTORAUPLOAD";
 constexpr char GuiService[] = "VistoraBenchGui";
 constexpr char GuiWindowClass[] = "VistoraBenchGuiWindow";
+// The pause before each start.
+constexpr DWORD SettleMs = 200;
+constexpr char DesignService[] = "VistoraBenchDesign";
+constexpr char DesignWindowClass[] = "VistoraBenchDesignWindow";
 
 // The service whose registration is awaited, and whether DDEML has reported it.
 HSZ WatchedService = nullptr;
@@ -227,9 +236,9 @@ int main(int argc, char** argv) {
         --argc;
         ++argv;
     }
-    if (argc != 6 && argc != 7) {
+    if (argc < 6 || argc > 8) {
         std::fprintf(stderr, "usage: StartupBench [registered] ROUNDS FALLBACK-MS AFTER-MS "
-                             "CONSOLE.EXE UPLOADER.EXE [GUI.EXE]\n");
+                             "CONSOLE.EXE UPLOADER.EXE [GUI.EXE [DESIGN.EXE]]\n");
         return 2;
     }
     const int rounds = std::atoi(argv[1]);
@@ -237,7 +246,9 @@ int main(int argc, char** argv) {
     const DWORD afterMs = static_cast<DWORD>(std::atoi(argv[3]));
     const std::string console = argv[4];
     const std::string uploader = argv[5];
-    const std::string gui = argc == 7 ? argv[6] : "";
+    const std::string gui = argc >= 7 ? argv[6] : "";
+    const std::string design = argc == 8 ? argv[7] : "";
+    const int programs = 2 + (gui.empty() ? 0 : 1) + (design.empty() ? 0 : 1);
     if (FindWindowA(WindowClass, nullptr) != nullptr) {
         std::fprintf(stderr, "StartupBench: an uploader already runs\n");
         return 2;
@@ -264,8 +275,10 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (int round = 0; round < rounds; ++round) {
         // Rotating which goes first keeps a drift of the machine from favouring one.
-        for (int turn = 0; turn < 3; ++turn) {
-            switch ((round + turn) % 3) {
+        for (int turn = 0; turn < programs; ++turn) {
+            // What Wine does after the last program has ended stays out of the next start.
+            Sleep(SettleMs);
+            switch ((round + turn) % programs) {
             case 0:
                 ok = ConsoleRound(console, round) && ok;
                 break;
@@ -274,11 +287,15 @@ int main(int argc, char** argv) {
                               fallbackMs, afterMs) &&
                      ok;
                 break;
+            case 2:
+                ok = DdeRound("gui", gui, "", GuiService, GuiWindowClass, dde, round, fallbackMs,
+                              afterMs) &&
+                     ok;
+                break;
             default:
-                if (!gui.empty())
-                    ok = DdeRound("gui", gui, "", GuiService, GuiWindowClass, dde, round,
-                                  fallbackMs, afterMs) &&
-                         ok;
+                ok = DdeRound("design", design, "", DesignService, DesignWindowClass, dde, round,
+                              fallbackMs, afterMs) &&
+                     ok;
                 break;
             }
             std::fflush(stdout);

@@ -1,6 +1,8 @@
 """startup: from CreateProcess to the first DDE conversation with the uploader, against the
-design's floor: the least GUI program with a DDE service (GuiReady: a window, DDEML, a
-name), measured the same way in the same rounds."""
+design's floor: the least program that does what the design asks before its message loop
+(DesignReady: the common controls, the main window with its six controls, the Windows 98
+setting, the DDE service registered), measured the same way in the same rounds. The least
+GUI program with a DDE service (GuiReady) and a console program stay beside it."""
 
 from __future__ import annotations
 
@@ -10,24 +12,30 @@ import shutil
 from harness import BenchError, Context, Row, each, helper_json_lines, median, run_helper, wd
 
 NAME = "startup"
-FULL_ROUNDS = 10
+# Each program starts once a round, in turns; the medians need many starts on a machine
+# whose pace changes within seconds.
+FULL_ROUNDS = 30
 QUICK_ROUNDS = 2
+# The same uploader as an NT program, beside the win98 one: to its registration only.
+NT_ROUNDS = 10
 # StartupBench's waits: how long a DDE connect is retried before a round gives up, and
 # the pause between retries once the service is registered.
 FALLBACK_MS = 1000
 RETRY_MS = 5
-# Over the floor: the common controls (the list view and the bars), the settings, and the
-# win98 setting, which loads Wine's 16-bit modules; measured below in the same run. WinINet,
-# with the shell and Winsock it loads, waits for the first request.
-MARGIN = 1.30
+# Over the floor: reading the settings, the string table and the accelerators, and the
+# program's own size.
+MARGIN = 1.10
 GOAL = (
-    f"**startup**: the floor is the least GUI program with a DDE service (GuiReady: a window, "
-    f"DDEML, a service name), CreateProcess to the first DdeConnect that gives a conversation, "
-    f"in the same StartupBench rounds as the uploader: what Wine costs any program that a host "
-    f"can talk to. The goal allows {MARGIN:.2f}x that for what the uploader must do besides "
-    f"(the common controls of its list view and bars, its settings, and the win98 setting's "
-    f"16-bit modules; WinINet and what it loads wait for the first request; the timelines "
-    f"below show where). The ratio to a trivial console program is kept beside it."
+    f"**startup**: the floor is the least program that does what the design asks before its "
+    f"message loop (DesignReady: the single-instance mutex, the common controls, the main "
+    f"window with its six controls and the list's columns, laid out, shown and painted, the "
+    f"Windows 98 setting, the DDE service with its topics' and items' names registered), "
+    f"CreateProcess to the first DdeConnect that gives a conversation, in the same "
+    f"StartupBench rounds as the uploader. The goal allows {MARGIN:.2f}x that for what the "
+    f"uploader does besides (its settings, its string table and accelerators; WinINet and "
+    f"what it loads wait for the first request; the timelines below show where). The least "
+    f"GUI program with a DDE service (GuiReady) and a trivial console program are kept "
+    f"beside it."
 )
 # One line of Wine's debug output with +timestamp,+pid: seconds.milliseconds, process, thread.
 TRACE_LINE = re.compile(rb"^(\d+)\.(\d{3}):([0-9a-f]+):([0-9a-f]+):(.*)$")
@@ -51,37 +59,51 @@ MARKED_CALLS = (
 RELAY_KEY = r"HKCU\Software\Wine\Debug"
 # A module's initialisation (its DllMain) is shown when it took at least this long.
 SHOWN_DLL_MAIN_MS = 2
-PROGRAMS = ("vistorauploader.exe", "guiready.exe", "consoleready.exe")
+PROGRAMS = ("vistorauploader.exe", "designready.exe", "guiready.exe", "consoleready.exe")
+DESIGN_EXE = "DesignReady.exe"
+# The prefix reports Windows 98 for the uploader; the floor gets the same setting.
+WIN98_KEY = rf"HKCU\Software\Wine\AppDefaults\{DESIGN_EXE}"
 
 
 def run(ctx: Context) -> None:
+    wd.run_windows("reg", "add", WIN98_KEY, "/v", "Version", "/d", "win98", "/f")
+    try:
+        measure(ctx)
+    finally:
+        wd.run_windows("reg", "delete", WIN98_KEY, "/f")
+
+
+def measure(ctx: Context) -> None:
     report = ctx.report
     rounds = QUICK_ROUNDS if ctx.quick else FULL_ROUNDS
     install = wd.Install(ctx.work / "startup")
-    lines = helper_json_lines(
-        "StartupBench.exe",
-        rounds,
-        FALLBACK_MS,
-        RETRY_MS,
+    programs = (
         wd.windows_path(wd.BIN / "ConsoleReady.exe"),
         wd.windows_path(install.exe),
         wd.windows_path(wd.BIN / "GuiReady.exe"),
-        timeout=60 + rounds * 30,
+        wd.windows_path(wd.BIN / DESIGN_EXE),
+    )
+    lines = helper_json_lines(
+        "StartupBench.exe", rounds, FALLBACK_MS, RETRY_MS, *programs, timeout=60 + rounds * 30
     )
     console = [line["ready_ms"] for line in lines if line["kind"] == "console" and line["ok"]]
     uploader = [line for line in lines if line["kind"] == "uploader" and line["ok"]]
     gui = [line["answer_ms"] for line in lines if line["kind"] == "gui" and line["ok"]]
+    design = [line["answer_ms"] for line in lines if line["kind"] == "design" and line["ok"]]
     poll = next(line for line in lines if line["kind"] == "poll")
-    if len(console) != rounds or len(uploader) != rounds or len(gui) != rounds:
+    if any(len(found) != rounds for found in (console, uploader, gui, design)):
         raise BenchError(f"start-up rounds failed: {lines}")
     up = [line["answer_ms"] for line in uploader]
+    floor = median(design)
     report.rows.append(
         Row(
             "startup to DDE answer",
-            f"{median(up):.0f} ms",
-            f"{median(gui):.0f} ms (least GUI program with a DDE service)",
-            f"≤ {MARGIN:.2f}x floor ({MARGIN * median(gui):.0f} ms)",
-            report.judge(median(up) <= MARGIN * median(gui)),
+            f"{median(up):.0f} ms (median of {rounds})",
+            f"{floor:.0f} ms (the design's start alone, DesignReady, same rounds)",
+            f"≤ {MARGIN:.2f}x floor ({MARGIN * floor:.0f} ms)",
+            report.judge(median(up) <= MARGIN * floor),
+            f"{median(up) / floor:.2f}x the floor; {median(up) / median(gui):.2f}x the least "
+            f"GUI program with a DDE service ({median(gui):.0f} ms); "
             f"{median(up) / median(console):.2f}x a console program ({median(console):.0f} ms)",
         )
     )
@@ -92,9 +114,11 @@ def run(ctx: Context) -> None:
         if line["last_miss_end_ms"] > 0
     ]
     report.say(
-        f"- uploader, CreateProcess to the first DdeConnect that gave a conversation "
-        f"(median of {rounds}): {median(up):.1f} ms; each: {each(up)}"
+        f"- {rounds} rounds of StartupBench, each starting the four programs in turns (the "
+        f"first of a round rotating, each after a 200 ms pause), CreateProcess to the first "
+        f"DdeConnect that gave a conversation (for the console program, to its first act)"
     )
+    report.say(f"- uploader: median {median(up):.1f} ms; each: {each(up)}")
     report.say(
         f"- its DDE service registered (XTYP_REGISTER seen here) at median "
         f"{median([line['registered_ms'] for line in uploader]):.1f} ms; the service "
@@ -103,17 +127,18 @@ def run(ctx: Context) -> None:
         f"{poll['connect_ms']:.1f} ms here)"
     )
     report.say(
-        f"- the floor: the least GUI program with a DDE service (GuiReady: a window, DDEML, "
-        f"a name), same measure: median {median(gui):.1f} ms; each: {each(gui)}; the "
-        f"uploader is {median(up) / median(gui):.2f}x that"
+        f"- the floor: DesignReady (the mutex, the common controls, the main window with its "
+        f"six controls and two columns, laid out, shown and painted, the Windows 98 setting, "
+        f"the DDE service with its topics' and items' names), same measure: median "
+        f"{floor:.1f} ms; each: {each(design)}; the uploader is {median(up) / floor:.2f}x that"
     )
     report.say(
-        f"- beside it: a trivial console program, CreateProcess to its first act "
-        f"(SetEvent): "
-        f"median {median(console):.1f} ms; each: {each(console)}; GuiReady is "
-        f"{median(gui) / median(console):.2f}x that"
+        f"- beside it: the least GUI program with a DDE service (GuiReady: a window, DDEML, "
+        f"a name, NT version): median {median(gui):.1f} ms; each: {each(gui)}; and a trivial "
+        f"console program, CreateProcess to its first act (SetEvent): median "
+        f"{median(console):.1f} ms; each: {each(console)}"
     )
-    for program, timeline in startup_timeline(install).items():
+    for program, timeline in startup_timeline(programs).items():
         report.say(
             f"- one start of {program}, ms after StartupBench's CreateProcess (Wine's "
             f"+timestamp,+loaddll and +relay of {len(MARKED_CALLS)} calls, one more round): "
@@ -127,7 +152,7 @@ def run(ctx: Context) -> None:
     lines = helper_json_lines(
         "StartupBench.exe",
         "registered",
-        rounds,
+        min(rounds, NT_ROUNDS),
         FALLBACK_MS,
         RETRY_MS,
         wd.windows_path(wd.BIN / "ConsoleReady.exe"),
@@ -146,7 +171,7 @@ def run(ctx: Context) -> None:
     report.say()
 
 
-def startup_timeline(install: wd.Install) -> dict[str, list[str]]:
+def startup_timeline(programs: tuple[str, ...]) -> dict[str, list[str]]:
     """One more round of StartupBench with Wine's module loads, module initialisations and
     the marked calls time-stamped: per program, its steps in ms after CreateProcess."""
     wd.run_windows(
@@ -158,9 +183,7 @@ def startup_timeline(install: wd.Install) -> dict[str, list[str]]:
             1,
             FALLBACK_MS,
             RETRY_MS,
-            wd.windows_path(wd.BIN / "ConsoleReady.exe"),
-            wd.windows_path(install.exe),
-            wd.windows_path(wd.BIN / "GuiReady.exe"),
+            *programs,
             timeout=120,
             debug="fixme-all,+timestamp,+pid,+loaddll,+relay",
         )

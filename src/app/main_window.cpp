@@ -5,6 +5,7 @@
 #include "app/session_controller.h"
 #include "dde/dde_service.h"
 #include "login/login_job.h"
+#include "queue/queue_paint.h"
 #include "queue/queue_snapshot.h"
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
@@ -210,6 +211,7 @@ void RefuseNewRequests() {
 void OnDestroy(HWND) {
     RefuseNewRequests();
     StopDdeService();
+    DropQueuePaintHold(QueueList);
     FinishLogin();
     FinishUpload(Interrupted);
     Sleep(DestroyPause);

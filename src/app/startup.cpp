@@ -57,6 +57,16 @@ HWND CreateMainWindow(HINSTANCE instance, const char* className, const char* tit
 
 namespace {
 
+// From its first paint on, the frame clips its children. All of its client area lies under
+// the backdrop and each control paints itself when it changes, so an invalidation of the
+// whole window (after each login and each upload) need not repaint every control as well:
+// under Wine that repaint is some 7 ms of the UI thread a file, while the next upload's job
+// waits on the UI thread to move its bar. Not a creation style: a frame created clipping
+// its children took Wine some 50 ms longer to show.
+void ClipChildren(HWND window) {
+    SetWindowLongA(window, GWL_STYLE, GetWindowLongA(window, GWL_STYLE) | WS_CLIPCHILDREN);
+}
+
 int RunMessageLoop(HACCEL accelerators) {
     MSG message;
     for (;;) {
@@ -102,6 +112,7 @@ int RunUploader(HINSTANCE instance, int showCommand) {
         return 0;
     ShowWindow(window, showCommand);
     UpdateWindow(window);
+    ClipChildren(window);
     AppInstance = instance;
     MainWindow = window;
 

@@ -1,6 +1,7 @@
 #include "queue/upload_queue.h"
 
 #include "app/app_state.h"
+#include "queue/queue_paint.h"
 #include "queue/temp_names.h"
 #include "util/bounded_text.h"
 #include "util/text_sizes.h"
@@ -27,6 +28,7 @@ const char StatusTexts[StatusCodeCount][StatusTextSize] = {
 };
 
 LRESULT AddFile(HWND list, const char* fileName) {
+    HoldQueuePaint(list);
     const int row = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
 
     LVITEMA item = {};

@@ -19,7 +19,8 @@ constexpr int StatusCodeCount = 5;
 constexpr int StatusTextSize = 16;
 extern const char StatusTexts[StatusCodeCount][StatusTextSize];
 
-// Appends a waiting row; returns the result of the last list-view message.
+// Appends a waiting row; returns the result of the last list-view message. The row shows
+// with the list's next paint, at most QueuePaintDelay later (queue/queue_paint.h).
 LRESULT AddFile(HWND list, const char* fileName);
 // Sets text and item data of a row together; returns 0.
 int SetStatus(HWND list, int row, StatusCode code);

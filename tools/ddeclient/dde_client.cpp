@@ -44,16 +44,20 @@ DdeClient::DdeClient() {
 DdeClient::~DdeClient() {
     Disconnect();
     if (instance_ != 0) {
-        for (HSZ handle : handles_)
-            DdeFreeStringHandle(instance_, handle);
+        for (const auto& named : handles_)
+            DdeFreeStringHandle(instance_, named.second);
         DdeUninitialize(instance_);
     }
 }
 
 HSZ DdeClient::Handle(const std::string& text) {
+    for (const auto& named : handles_) {
+        if (named.first == text)
+            return named.second;
+    }
     HSZ handle = DdeCreateStringHandleA(instance_, text.c_str(), CP_WINANSI);
     if (handle != nullptr)
-        handles_.push_back(handle);
+        handles_.emplace_back(text, handle);
     return handle;
 }
 

@@ -5,6 +5,7 @@
 #include <ddeml.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // The context the uploader's service expects. Wine never passes a client's context on
@@ -39,6 +40,8 @@ class DdeClient {
     UINT LastError() const;
 
   private:
+    // One handle per text for the client's life: a host that pokes thousands of names
+    // to one item asks DDEML for the item's atom once, not once a poke.
     HSZ Handle(const std::string& text);
     TransactionResult Outcome(HDDEDATA returned) const;
     // For pokes and executes: the acknowledgement flags of the server's answer count too.
@@ -46,7 +49,7 @@ class DdeClient {
 
     DWORD instance_ = 0;
     HCONV conversation_ = nullptr;
-    std::vector<HSZ> handles_;
+    std::vector<std::pair<std::string, HSZ>> handles_;
 };
 
 // Both halves of a wildcard conversation offer: the answering service and topic.

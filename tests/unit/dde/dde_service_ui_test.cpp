@@ -7,8 +7,10 @@
 #include "dde/dde_service.h"
 #include "queue/upload_queue.h"
 #include "settings/settings.h"
+#include "support/main_window_fixture.h"
 #include "support/platform_override.h"
 #include "support/queue_list.h"
+#include "support/wait_until.h"
 #include "util/bounded_text.h"
 
 #include <commctrl.h>
@@ -81,6 +83,17 @@ class DdeServiceTest : public ::testing::Test {
 };
 
 const HDDEDATA Fack = reinterpret_cast<HDDEDATA>(DDE_FACK);
+
+// How many rows the list held when it last painted itself, watched from inside its window
+// procedure.
+WNDPROC listProcedure = nullptr;
+LRESULT rowsAtLastPaint = -1;
+
+LRESULT CALLBACK WatchPaints(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT)
+        rowsAtLastPaint = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+    return CallWindowProcA(listProcedure, list, message, wParam, lParam);
+}
 
 } // namespace
 
@@ -240,6 +253,30 @@ TEST_F(DdeServiceTest, FilenamePokeQueuesOnlyNamesOfOneFileInTempWhosePathFits) 
     EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("a.jpg")), refused);
     CopyText(ModuleDirectory, folder.c_str());
     EXPECT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), 2);
+}
+
+TEST_F(DdeServiceTest, ABurstOfFilenamePokesShowsEveryRowInOrder) {
+    ShowWindow(QueueList, SW_SHOWNOACTIVATE);
+    UpdateWindow(QueueList);
+    listProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(QueueList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchPaints)));
+    rowsAtLastPaint = -1;
+    // As a host pokes a folder's names: one after another, nothing dispatched between them.
+    const int burst = 40;
+    for (int i = 0; i < burst; ++i)
+        EXPECT_EQ(Call(XTYP_POKE, "Upload", "Filename", Data("p" + std::to_string(i) + ".jpg")),
+                  Fack);
+    // A paint held off while the rows came must be let go: the list paints itself with all
+    // of them once the burst is over.
+    const bool shown = WaitUntil([] {
+        DrainMessages();
+        return rowsAtLastPaint == burst;
+    });
+    EXPECT_TRUE(shown) << "the list last painted with " << rowsAtLastPaint << " rows";
+    ASSERT_EQ(SendMessageA(QueueList, LVM_GETITEMCOUNT, 0, 0), burst);
+    for (int i = 0; i < burst; ++i)
+        EXPECT_EQ(QueueCell(QueueList, i, 1), "p" + std::to_string(i) + ".jpg");
+    SetWindowLongPtrA(QueueList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(listProcedure));
 }
 
 TEST_F(DdeServiceTest, ExitConditionPokeIsAcknowledgedAndIgnored) {
