@@ -2,15 +2,22 @@
 
 namespace {
 
-// The list's own timers are named by its internal pointers, never by a small number.
-constexpr UINT_PTR PaintTimerId = 1;
-
-// The list whose paint is held; the UI thread owns it. A list destroyed while held takes
-// its timer along, and a new list is another window: it gets a hold of its own.
+// The list whose paint is held, and the timer that lets it go; the UI thread owns both.
+// The timer is the thread's, not the list's: a list view keeps timers of its own, and one
+// set on the list under an id it also uses would replace the other, leaving a paint held
+// for good or the list's own timer gone.
 HWND heldList = nullptr;
+UINT_PTR paintTimer = 0;
 
-void CALLBACK LetPaintGo(HWND list, UINT, UINT_PTR, DWORD) {
-    ReleaseQueuePaint(list);
+void CALLBACK LetPaintGo(HWND, UINT, UINT_PTR, DWORD) {
+    ReleaseQueuePaint(heldList);
+}
+
+void StopPaintTimer() {
+    if (paintTimer != 0)
+        KillTimer(nullptr, paintTimer);
+    paintTimer = 0;
+    heldList = nullptr;
 }
 
 } // namespace
@@ -18,7 +25,10 @@ void CALLBACK LetPaintGo(HWND list, UINT, UINT_PTR, DWORD) {
 void HoldQueuePaint(HWND list) {
     if (list == nullptr || list == heldList)
         return;
-    if (SetTimer(list, PaintTimerId, QueuePaintDelay, LetPaintGo) == 0)
+    // Another list's hold (a list made anew) ends before this one begins.
+    ReleaseQueuePaint(heldList);
+    paintTimer = SetTimer(nullptr, 0, QueuePaintDelay, LetPaintGo);
+    if (paintTimer == 0)
         return;
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     heldList = list;
@@ -27,8 +37,7 @@ void HoldQueuePaint(HWND list) {
 void ReleaseQueuePaint(HWND list) {
     if (list == nullptr || list != heldList)
         return;
-    KillTimer(list, PaintTimerId);
-    heldList = nullptr;
+    StopPaintTimer();
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     // Windows leaves the repaint to whoever switches redraw on again (Wine's list view
     // invalidates itself): the whole list with its header, and the frame, whose scroll bar
@@ -41,6 +50,5 @@ void ReleaseQueuePaint(HWND list) {
 void DropQueuePaintHold(HWND list) {
     if (list == nullptr || list != heldList)
         return;
-    KillTimer(list, PaintTimerId);
-    heldList = nullptr;
+    StopPaintTimer();
 }
