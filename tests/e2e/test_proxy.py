@@ -83,7 +83,7 @@ def test_the_road_through_a_proxy(proxy, album, install, sources):
 def test_https_through_a_proxy_ends_the_login_under_wine(proxy, install, sources, tmp_path):
     # Wine's HttpSendRequestEx sends the proxy the CONNECT and leaves the tunnel there:
     # HttpEndRequest then takes the proxy's "200 Connection established" for the
-    # service's answer, and no TLS follows (README, "Where Wine differs from Windows").
+    # service's answer, and no TLS follows (PLATFORM.md, "Where Wine differs from Windows").
     # Pinned as it stands, so that a mended Wine, or a change in the program's calls,
     # shows here.
     with (
