@@ -25,6 +25,7 @@ import time
 from pathlib import Path
 
 import harness
+import shaped_link
 from cases import NAMES, RUN_ORDER, TABLE_ORDER
 from harness import BenchError, Context, MiB, Report, Service, mib, wd
 
@@ -57,7 +58,9 @@ def machine() -> list[str]:
         f"- CPU: {proc_field('/proc/cpuinfo', 'model name')}, {os.cpu_count()} cores "
         f"(`nproc`: {text(['nproc'])})",
         f"- memory: {proc_field('/proc/meminfo', 'MemTotal')}",
-        f"- kernel: {platform.release()}",
+        f"- kernel: {platform.release()}; TCP congestion control: "
+        f"{(shaped_link.SYSCTL / 'tcp_congestion_control').read_text().strip()} (the machine), "
+        f"{shaped_link.CONGESTION_CONTROL} (the slow links' namespaces, as Windows sends)",
         f"- Wine: {text(['wine', '--version'])}; curl: {curl}; "
         f"Python (service): {platform.python_version()}",
         f"- source: commit {head}"

@@ -38,9 +38,9 @@ LINKS = {
     # 9 MB at 1 Mbit/s: well over a minute to send, where a request used to get one.
     "slow": ("1mbit", 0, [9 * MB], 72),
     "lossy": ("2mbit", 3, [MB, MB, MB], 12),
-    # 80 kB at 8 kbit/s: the socket takes most of the photo at once and needs well over a
+    # 64 kB at 5 kbit/s: the socket takes most of the photo at once and needs well over a
     # minute to pass it on; the service's minute starts only then.
-    "crawling": ("8kbit", 0, [80_000], 80),
+    "crawling": ("5kbit", 0, [64_000], 100),
 }
 
 STALLS = {

@@ -18,7 +18,8 @@ the next run.
 
 Inside (the command and what it starts): shape(), lose(), stall(), clear() and
 wire_bytes() change and read the namespace's loopback. They refuse to touch the machine's
-own network.
+own network. The namespace's TCP sends with Windows' congestion control (CUBIC), which 'run'
+adds to the machine's allowed algorithms where it is missing.
 """
 
 from __future__ import annotations
@@ -45,6 +46,12 @@ QUEUE_LATENCY = "200ms"
 LOSS_TABLE = "vistora_link"
 # How long a process started here gets to end when asked, before it is killed.
 STOP_WAIT_S = 10
+# Under Wine the kernel's TCP sends for the Windows program, so the namespace sends as
+# Windows does: CUBIC, Windows' default since Windows 10 1709. A machine's default may be
+# another (BBR on this project's machines, which reads the bucket's first burst as a link
+# of gigabits and, on a crawling link, then sits out retransmission time-outs of 20 s).
+CONGESTION_CONTROL = "cubic"
+SYSCTL = Path("/proc/sys/net/ipv4")
 
 
 def _run(*command: str) -> str:
@@ -139,6 +146,25 @@ def _remove_orphans() -> None:
                 subprocess.run(["ip", "netns", "delete", name], check=False)
 
 
+def _send_as_windows(namespace: str) -> None:
+    """The namespace's TCP uses Windows' congestion control. A namespace may only choose an
+    algorithm the machine allows, so it is added to the allowed ones where the kernel has
+    it: the machine's own default and its sockets stay as they are."""
+    if CONGESTION_CONTROL not in (SYSCTL / "tcp_available_congestion_control").read_text().split():
+        print(
+            f"shaped_link: no {CONGESTION_CONTROL} in this kernel; the machine's default "
+            "congestion control sends",
+            file=sys.stderr,
+        )
+        return
+    allowed = (SYSCTL / "tcp_allowed_congestion_control").read_text().split()
+    if CONGESTION_CONTROL not in allowed:
+        wider = " ".join([*allowed, CONGESTION_CONTROL])
+        _run("sysctl", "-q", "-w", f"net.ipv4.tcp_allowed_congestion_control={wider}")
+    setting = f"net.ipv4.tcp_congestion_control={CONGESTION_CONTROL}"
+    _run("ip", "netns", "exec", namespace, "sysctl", "-q", "-w", setting)
+
+
 def _start_display(namespace: str) -> tuple[subprocess.Popen, str]:
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(
@@ -172,6 +198,7 @@ def run_inside(label: str, command: list[str]) -> int:
     _run("ip", "netns", "add", namespace)
     try:
         _run("ip", "-n", namespace, "link", "set", "lo", "mtu", str(LOOPBACK_MTU), "up")
+        _send_as_windows(namespace)
         xvfb, display = _start_display(namespace)
         child = subprocess.Popen(
             [
