@@ -14,7 +14,6 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
     completionEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     bodyStalled = false;
     bodyDrainAllowance_ = 0;
-    bodyWrittenInPieces_ = false;
     bool started = false;
     try {
         switch (kind) {
@@ -185,8 +184,9 @@ void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
     const std::uint32_t carried = record.dwBufferLength;
     if (carried >= total)
         return;
-    bodyWrittenInPieces_ = true;
-    if (!bodyWriter_.Start(requestHandle, sentBody.Get() + carried, total - carried))
+    // Only a record that carries none of its body (AsyncPostMultipart's) comes here, so
+    // WinINet keeps no pointer into the block: the writer takes it whole.
+    if (carried != 0 || !bodyWriter_.Start(requestHandle, std::move(sentBody), total))
         throw ClientError::SendFailed;
     const HANDLE events[] = {bodyWriter_.Finished(), stopEvent};
     const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
@@ -242,9 +242,4 @@ void AsyncHttpClient::OnBodyProgress(std::uint32_t, std::uint32_t) {}
 bool AsyncHttpClient::AwaitBodyWriter(DWORD limit) const {
     const HANDLE writer = bodyWriter_.Thread();
     return writer == nullptr || WaitForSingleObject(writer, limit) == WAIT_OBJECT_0;
-}
-
-void AsyncHttpClient::ReleaseIdleBody() {
-    if (bodyWrittenInPieces_ && bodyWriter_.Ended())
-        sentBody = HeapBlock();
 }

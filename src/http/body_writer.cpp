@@ -42,7 +42,7 @@ BodyWriter::~BodyWriter() {
         CloseHandle(pieceDone_);
 }
 
-bool BodyWriter::Start(HINTERNET request, const char* data, std::uint32_t length) {
+bool BodyWriter::Start(HINTERNET request, HeapBlock body, std::uint32_t length) {
     if (thread_ != nullptr) {
         if (!Ended())
             return false;
@@ -55,7 +55,7 @@ bool BodyWriter::Start(HINTERNET request, const char* data, std::uint32_t length
         return false;
     ResetEvent(finished_);
     request_ = request;
-    data_ = data;
+    body_ = std::move(body);
     length_ = length;
     written_ = 0;
     failed_ = false;
@@ -76,6 +76,8 @@ unsigned __stdcall BodyWriter::Entry(void* writer) {
     BodyWriter* self = static_cast<BodyWriter*>(writer);
     self->WritePieces();
     SetEvent(self->finished_);
+    // Nothing reads the body any more: a pending piece has been waited for to its end.
+    self->body_ = HeapBlock();
     return 0;
 }
 
@@ -86,7 +88,7 @@ void BodyWriter::WritePieces() {
         const DWORD piece = std::min(length_ - done, pace_.NextPieceSize());
         const std::uint32_t began = sinceStart.Ms();
         DWORD taken = 0;
-        if (!WritePiece(data_ + done, piece, taken)) {
+        if (!WritePiece(body_.Get() + done, piece, taken)) {
             // Also where nobody watches any more: a writer left on a dead link ends here,
             // at the send time-out, and only then can its job and body go.
             WriteDebugLine("request body piece failed: error %lu, %lu of %lu bytes taken\n",

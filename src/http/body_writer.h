@@ -18,10 +18,13 @@
 // event never sees it. A pending piece is waited for to its end, a stop or an abandon
 // notwithstanding: until then WinINet may still write its count and read its bytes.
 //
-// The writer reads the body block and uses the request handle until its thread has ended:
-// its owner keeps both (and closes no handle) until Ended() says so.
+// The writer owns the body's block and lets it go as its thread ends, so that a writer
+// left on a dead link holds its photo only until the send time-out ends its piece, not
+// until WinINet lets its job go. It uses the request handle until its thread has ended:
+// its owner closes no handle until Ended() says so.
 
 #include "http/body_pace.h"
+#include "http/heap_block.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -38,9 +41,11 @@ class BodyWriter {
     // Ended() and WinINet has reported the request closed.
     ~BodyWriter();
 
-    // Starts writing length bytes at data to request. False when no thread could be
-    // started, or when the last one still runs.
-    bool Start(HINTERNET request, const char* data, std::uint32_t length);
+    // Starts writing the first length bytes of body to request, taking the block. False
+    // when no thread could be started, or when the last one still runs.
+    bool Start(HINTERNET request, HeapBlock body, std::uint32_t length);
+    // Whether the writer still holds a body: from Start to its thread's end.
+    bool HoldsBody() const { return body_.Get() != nullptr; }
     // Bytes WinINet has taken so far.
     std::uint32_t Written() const { return written_; }
     // Whether a piece failed (the rest of the body was not written), and WinINet's error.
@@ -73,7 +78,7 @@ class BodyWriter {
     bool WritePiece(const char* data, DWORD size, DWORD& taken);
 
     HINTERNET request_ = nullptr;
-    const char* data_ = nullptr;
+    HeapBlock body_;
     std::uint32_t length_ = 0;
     std::atomic<std::uint32_t> written_{0};
     std::atomic<bool> failed_{false};

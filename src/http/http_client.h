@@ -185,7 +185,8 @@ class AsyncHttpClient : public HttpClient {
     // The body of the request in progress. Wine's asynchronous send goes on reading the
     // caller's block after HttpSendRequestExA has returned, and a wait that gives up (a
     // stop, the 60 s time-out) does not end that send. So the block stays with the client,
-    // which its job lets go only once WinINet has reported every handle closed.
+    // which its job lets go only once WinINet has reported every handle closed; a body
+    // written in pieces goes to its writer instead (body_writer.h).
     HeapBlock sentBody;
     // How long a body may go without WinINet taking a byte of it before its send counts as
     // stalled. A slow link is not a stalled one: only a body that stops moving fails.
@@ -209,11 +210,8 @@ class AsyncHttpClient : public HttpClient {
     bool TakePieceCompletion(DWORD result, DWORD error) {
         return bodyWriter_.TakeCompletion(result, error);
     }
-    // Lets the body go once nothing can read it any more: written in pieces (WinINet has
-    // no pointer to it, unlike a body handed over in the send's record), and its writer
-    // ended. A job that WinINet still holds then keeps no photo-sized block. Only while
-    // the job's own thread has ended.
-    void ReleaseIdleBody();
+    // Whether the last request's body is still held by its writer (body_writer.h).
+    bool WriterHoldsBody() const { return bodyWriter_.HoldsBody(); }
 
   protected:
     // Only ever created as the first base of a job.
@@ -226,7 +224,7 @@ class AsyncHttpClient : public HttpClient {
     bool WaitInSlices(DWORD timeout, DWORD slice);
 
     // Between the send's completion and the end request (SendBufferedPost): writes the part
-    // of the announced body that the record does not carry, from sentBody, while watching
+    // of the announced body that the record does not carry, taking sentBody, while watching
     // it go. Returns once it is all out, or once a piece failed (the end request then finds
     // the connection broken); throws when a stop came or the body stalled (bodyStalled
     // set), leaving the writer to end after the piece in hand. A test's job calls it alone.
@@ -235,7 +233,6 @@ class AsyncHttpClient : public HttpClient {
   private:
     BodyWriter bodyWriter_;
     DWORD bodyDrainAllowance_ = 0;
-    bool bodyWrittenInPieces_ = false;
 
     // What both asynchronous POSTs do once their record is filled: send it, wait for the
     // send to complete, start the end request.
