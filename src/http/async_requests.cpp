@@ -239,11 +239,6 @@ void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
 
 void AsyncHttpClient::OnBodyProgress(std::uint32_t, std::uint32_t) {}
 
-void AsyncHttpClient::ReleaseIdleBody() {
-    if (bodyWriter_.Ended())
-        bodyWriter_.ReleaseBody();
-}
-
 bool AsyncHttpClient::AwaitBodyWriter(DWORD limit) const {
     const HANDLE writer = bodyWriter_.Thread();
     return writer == nullptr || WaitForSingleObject(writer, limit) == WAIT_OBJECT_0;

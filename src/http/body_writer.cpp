@@ -76,13 +76,8 @@ unsigned __stdcall BodyWriter::Entry(void* writer) {
     BodyWriter* self = static_cast<BodyWriter*>(writer);
     self->WritePieces();
     SetEvent(self->finished_);
-    // Given up on (a stop, a stall), the writer lets the body go at once: nothing reads it
-    // any more (a pending piece has been waited for to its end), and its job may be set
-    // aside for minutes while the next attempt builds a body of its own. A body written
-    // whole goes with its job, after the answer, not while the answer is read (freeing
-    // 64 MiB here slowed the transfer by about a tenth).
-    if (self->abandoned_)
-        self->body_ = HeapBlock();
+    // Nothing reads the body any more: a pending piece has been waited for to its end.
+    self->body_ = HeapBlock();
     return 0;
 }
 

@@ -18,11 +18,10 @@
 // event never sees it. A pending piece is waited for to its end, a stop or an abandon
 // notwithstanding: until then WinINet may still write its count and read its bytes.
 //
-// The writer owns the body's block. Given up on, it lets the block go as its thread ends,
-// so that a writer left on a dead link holds its photo only until the send time-out ends
-// its piece, not until WinINet lets its job go; otherwise the block goes once its owner
-// calls ReleaseBody or lets the writer go. It uses the request handle until its thread has
-// ended: its owner closes no handle until Ended() says so.
+// The writer owns the body's block and lets it go as its thread ends, so that a writer
+// left on a dead link holds its photo only until the send time-out ends its piece, not
+// until WinINet lets its job go. It uses the request handle until its thread has ended:
+// its owner closes no handle until Ended() says so.
 
 #include "http/body_pace.h"
 #include "http/heap_block.h"
@@ -45,9 +44,8 @@ class BodyWriter {
     // Starts writing the first length bytes of body to request, taking the block. False
     // when no thread could be started, or when the last one still runs.
     bool Start(HINTERNET request, HeapBlock body, std::uint32_t length);
-    // Whether the writer still holds a body, and letting it go (only once Ended()).
+    // Whether the writer still holds a body: from Start to its thread's end.
     bool HoldsBody() const { return body_.Get() != nullptr; }
-    void ReleaseBody() { body_ = HeapBlock(); }
     // Bytes WinINet has taken so far.
     std::uint32_t Written() const { return written_; }
     // Whether a piece failed (the rest of the body was not written), and WinINet's error.

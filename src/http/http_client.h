@@ -212,10 +212,6 @@ class AsyncHttpClient : public HttpClient {
     }
     // Whether the last request's body is still held by its writer (body_writer.h).
     bool WriterHoldsBody() const { return bodyWriter_.HoldsBody(); }
-    // Lets a body written in pieces go once its writer has ended (WinINet has no pointer
-    // to it, unlike a body handed over in the send's record). A job that WinINet still
-    // holds then keeps no photo-sized block. Only while the job's own thread has ended.
-    void ReleaseIdleBody();
 
   protected:
     // Only ever created as the first base of a job.

@@ -238,15 +238,13 @@ int DisposeJob(HttpJob* job) {
     // Jobs set aside by earlier teardowns go as soon as nothing can reach them any more.
     // One set aside while its thread still ran kept its handles open (a stop or time-out
     // path of its run does not close them); once the thread has ended they are closed
-    // here, so that their closings can come and the job can go, and its body, which
-    // WinINet does not hold, goes at once.
+    // here, so that their closings can come and the job can go.
     for (auto parked = ParkedJobs.begin(); parked != ParkedJobs.end();) {
         if (!ThreadEnded(**parked)) {
             ++parked;
             continue;
         }
         (*parked)->CloseHandles();
-        (*parked)->ReleaseIdleBody();
         if ((*parked)->AllClosingsArrived()) {
             delete *parked;
             parked = ParkedJobs.erase(parked);
@@ -268,11 +266,8 @@ int DisposeJob(HttpJob* job) {
         OutputDebugStringA("job set aside: its request's body is still being written\n");
     else
         OutputDebugStringA("job set aside: its thread has ended, WinINet still holds a request\n");
-    // A job whose answer never came may stay here for minutes: it keeps no body that
-    // nothing reads any more, or stalled attempts would pile up photos. (A writer given up
-    // on lets its body go itself, once its piece in hand has ended.)
-    if (ThreadEnded(*job))
-        job->ReleaseIdleBody();
+    // A job whose answer never came may stay here for minutes; a body written in pieces is
+    // not kept with it (its writer lets it go), or stalled attempts would pile up photos.
     ParkedJobs.push_back(job);
     return OwnResult(*job);
 }
