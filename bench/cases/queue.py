@@ -3,15 +3,13 @@ a file's cost must not grow with the queue (the rows the list holds, done and wa
 
 from __future__ import annotations
 
+from cases.overhead import FILE_SIZE, FINISH_PAUSES_S
 from harness import TEMP_WATCH_S, BenchError, Context, Row
 from roads import small_files_run
 
 NAME = "queue"
 FULL_COUNT = 300
 QUICK_COUNT = 20
-FILE_SIZE = 4096
-# The designed pauses of a file's teardown (see the overhead case), for the table.
-FINISH_PAUSES_S = 0.600
 MARGIN = 1.05
 GOAL = (
     f"**queue**: {FULL_COUNT} files of {FILE_SIZE // 1024} KiB handed over at once and "
