@@ -103,10 +103,15 @@ bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPa
 
     // The record announces the body and carries none of it: the body follows the headers
     // in pieces (SendRestOfBody), so that its progress can be seen and a slow link told
-    // from a stalled one. The bytes on the wire are the same.
+    // from a stalled one. A small body goes in the record (see WholeBodyLimit), and the
+    // client keeps its block as for a form. The bytes on the wire are the same.
     static INTERNET_BUFFERSA record;
     record = INTERNET_BUFFERSA{};
     record.dwStructSize = sizeof record;
+    if (length <= WholeBodyLimit) {
+        record.lpvBuffer = sentBody.Get();
+        record.dwBufferLength = length;
+    }
     // See AsyncPostForm: without the total, Wine announces and sends an empty body.
     record.dwBufferTotal = length;
     SendBufferedPost(record, context);

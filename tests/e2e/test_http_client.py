@@ -138,7 +138,17 @@ def test_form_post_arrives_exactly_as_built(service):
     assert_drained(result)
 
 
-@pytest.mark.parametrize("size", [0, 10, MiB, 50 * MiB], ids=["0B", "10B", "1MiB", "50MiB"])
+# A body of up to 16 KiB goes with the headers, a larger one in pieces after them: the
+# files whose bodies end just at that limit and one byte past it.
+WHOLE_BODY_LIMIT = 16 * 1024
+AT_LIMIT = WHOLE_BODY_LIMIT - file_part_length("file", b"photo.jpg", 0) - closing_length()
+
+
+@pytest.mark.parametrize(
+    "size",
+    [0, 10, AT_LIMIT, AT_LIMIT + 1, MiB, 50 * MiB],
+    ids=["0B", "10B", "body-16KiB", "body-16KiB+1", "1MiB", "50MiB"],
+)
 def test_multipart_upload_arrives_whole(service, tmp_path, size):
     content = os.urandom(size)
     photo = tmp_path / "photo.jpg"
@@ -149,7 +159,7 @@ def test_multipart_upload_arrives_whole(service, tmp_path, size):
 
     expected_length = file_part_length("file", b"photo.jpg", size) + closing_length()
     entry = only_entry(service)
-    # The header block as WinINet sends it, in its order; the body follows it in pieces.
+    # The header block as WinINet sends it, in its order, whichever way the body follows.
     assert entry["headers"] == [
         ["Accept", "*/*"],
         ["Content-Type", f"multipart/form-data; boundary={UPLOAD_BOUNDARY}"],
@@ -170,6 +180,9 @@ def test_multipart_upload_arrives_whole(service, tmp_path, size):
     ]
     assert bytes.fromhex(result["answer"]) == b"success"
     assert result["bytes_sent"] > expected_length
+    # Only a body past the limit is written in pieces, with its progress watched.
+    written = [line for line in run.debug if line.startswith(b"request body written: ")]
+    assert len(written) == (expected_length > WHOLE_BODY_LIMIT)
     assert_drained(result)
 
 
