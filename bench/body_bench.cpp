@@ -8,6 +8,13 @@
 //       and the body (BuildMultipartBody of one file field, which estimates, allocates and
 //       reads; FreeMultipartBody timed apart), in one process so all meet the same page
 //       cache and heap. No span includes freeing. One JSON line per measurement.
+//   BodyBench loop FILE
+//       The bare loop alone, once, as the first large block of a fresh process: the
+//       condition the uploader builds its body in. Its pages are new to the process, and on
+//       a virtual machine that hands freed memory back to its host, touching them first
+//       costs what it costs the uploader; a block just freed by the same process (compare's
+//       earlier kinds) comes back warm. Checked against the file after the timing. One
+//       JSON line.
 //   BodyBench limit FILE
 //       Bisects, to 1 MiB, the largest file size whose body block this process can
 //       allocate, and the largest for which a second block of the body's length fits as
@@ -149,6 +156,25 @@ int Compare(const char* path, int rounds) {
     return failures == 0 ? 0 : 1;
 }
 
+int LoopOnce(const char* path) {
+    char* block = nullptr;
+    DWORD got = 0;
+    const double start = Now();
+    const bool ok = ReadBlocks(path, &block, got);
+    const double end = Now();
+    char* reference = nullptr;
+    DWORD size = 0;
+    const bool same = ok && ReadWhole(path, &reference, size) && got == size &&
+                      std::memcmp(block, reference, size) == 0;
+    std::printf("{\"kind\": \"blocks\", \"round\": 0, \"ms\": %.3f, \"ok\": %s}\n", end - start,
+                same ? "true" : "false");
+    if (block != nullptr)
+        HeapFree(GetProcessHeap(), 0, block);
+    if (reference != nullptr)
+        HeapFree(GetProcessHeap(), 0, reference);
+    return same ? 0 : 1;
+}
+
 bool Resize(const char* path, std::uint64_t size) {
     HANDLE file =
         CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -241,8 +267,12 @@ int Limit(const char* path) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "compare") == 0)
         return Compare(argv[2], std::atoi(argv[3]));
+    if (argc == 3 && std::strcmp(argv[1], "loop") == 0)
+        return LoopOnce(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "limit") == 0)
         return Limit(argv[2]);
-    std::fprintf(stderr, "usage: BodyBench compare FILE ROUNDS | BodyBench limit FILE\n");
+    std::fprintf(
+        stderr,
+        "usage: BodyBench compare FILE ROUNDS | BodyBench loop FILE | BodyBench limit FILE\n");
     return 2;
 }
