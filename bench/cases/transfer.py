@@ -17,7 +17,8 @@ LOGIN_PAUSES_MS = (500, 1000)
 MARGIN = 1.15
 GOAL = (
     f"**transfer**: the floor is the bare loop of 1024-byte ReadFile calls over the file "
-    f"(BodyBench, the designed reads without the client's code) plus curl -F sending the same "
+    f"(BodyBench, the designed reads without the client's code, into the first large block of "
+    f"a process of its own as the uploader's body is) plus curl -F sending the same "
     f"file to the same sink, both measured in rotation with the uploads. The design builds the "
     f"whole body with those reads before it sends, so it cannot beat their sum; the goal "
     f"allows {MARGIN:.2f}x the floor for the send in pieces (which grow to 16 MiB where the "
