@@ -12,6 +12,7 @@ import pytest
 import uploader_runs
 import winedrive as wd
 from album_service import Fault
+from uploader_wire import multipart_body
 
 EXIT_COMMAND = 40001
 IDYES = 6
@@ -175,10 +176,7 @@ def test_closing_while_a_body_is_sent_sends_only_the_files_bytes(
     assert len(received) == 1 and received[0]["body_length"] > 0, received
     # What arrived is the beginning of the body, byte for byte. It may be the whole body:
     # the piece in WinINet's hands at the stop still goes out, and it can be the last one.
-    body = (
-        b'----TAVIK-VISTORA-UPLOAD-FORM-DATA\r\nContent-Disposition: form-data; name="file"; '
-        b'filename="photo1.jpg"\r\n\r\n' + data + b"\r\n----TAVIK-VISTORA-UPLOAD-FORM-DATA--\r\n"
-    )
+    body = multipart_body(b"photo1.jpg", data)
     arrived = received[0]["body_length"]
     assert received[0]["body_sha256"] == hashlib.sha256(body[:arrived]).hexdigest()
     assert (install.temp / "photo1.jpg").read_bytes() == data
