@@ -207,6 +207,35 @@ def small_files_run(
     return run, [run.deleted[f.name] for f in files]
 
 
+def design_cycle_run(ctx: Context, tag: str, count: int, size: int) -> float:
+    """count files of size random bytes through DesignCycle (the design's steps per file
+    and nothing else) to the sink: the time per file from the first deletion to the last,
+    by its own clock, once every file arrived whole and left its folder."""
+    folder = ctx.work / tag
+    folder.mkdir(parents=True, exist_ok=True)
+    files = []
+    for i in range(count):
+        path = folder / f"cycle{i + 1:03d}.jpg"
+        path.write_bytes(os.urandom(size))
+        files.append(path)
+    expected = {f.name: hashlib.sha256(f.read_bytes()).hexdigest() for f in files}
+    ctx.service.reset()
+    lines = helper_json_lines(
+        "DesignCycle.exe",
+        "127.0.0.1",
+        str(ctx.service.port),
+        "/sink",
+        *[wd.windows_path(f) for f in files],
+        timeout=120 + count * 5,
+    )
+    sinks = [e for e in ctx.service.journal() if e["endpoint"] == "sink"]
+    got = {e["files"][0]["filename"]: e["files"][0]["sha256"] for e in sinks if e.get("files")}
+    if len(lines) != count or got != expected or any(f.exists() for f in files):
+        raise BenchError(f"{tag}: DesignCycle did not send exactly the files")
+    deleted = [line["deleted_ms"] for line in lines]
+    return (deleted[-1] - deleted[0]) / (count - 1) / 1000
+
+
 def curl_run(service: Service, source: Path, sha256: str) -> tuple[float, float]:
     """curl's own total time for the form post, and the sink's duration of it."""
     result = subprocess.run(

@@ -37,6 +37,6 @@ done
 # Only what the cases run: the programs, the probe and the helpers, not the tests.
 "$root/scripts/configure.sh" "$build_dir"
 cmake --build "$build_dir" -j "$(nproc)" --target VistoraUploader VistoraHost UiProbe \
-    BodyBench SendBench StartupBench ConsoleReady GuiReady DesignReady PokeBench >/dev/null
+    BodyBench SendBench StartupBench ConsoleReady GuiReady DesignReady DesignCycle PokeBench >/dev/null
 exec "$root/scripts/with-wine.sh" --build-dir "$build_dir" \
     /usr/bin/python3 "$root/bench/bench.py" --build-dir "$build_dir" "${args[@]}"
