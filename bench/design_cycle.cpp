@@ -18,6 +18,7 @@
 #include <wininet.h>
 
 #include "http/http_client.h"
+#include "upload/upload_job.h"
 
 #include "bench_clock.h"
 
@@ -29,12 +30,11 @@
 
 namespace {
 
-// The uploader's teardown pauses: FinishUpload's two sleeps around disposing the job.
-constexpr DWORD TeardownPause = 300;
 // A job that does not end within this is a failed run, not a slow one.
 constexpr DWORD JobLimit = 60000;
 constexpr UINT WM_NEXT_FILE = WM_APP + 1;
 constexpr UINT WM_FILE_DONE = WM_APP + 2;
+// The design reads a file into its body in blocks of this size.
 constexpr std::size_t ReadBlock = 1024;
 constexpr DWORD AnswerRoom = 64;
 
@@ -219,13 +219,13 @@ void OnFileDone(HWND window, bool ok, Job* job) {
     } else {
         ++Plan.failures;
     }
-    Sleep(TeardownPause);
+    Sleep(UploadTeardownPause);
     WaitForSingleObject(Plan.thread, JobLimit);
     CloseHandle(Plan.thread);
     CloseHandle(job->completion);
     CloseHandle(job->closed);
     delete job;
-    Sleep(TeardownPause);
+    Sleep(UploadTeardownPause);
     ++Plan.next;
     PostMessageA(window, WM_NEXT_FILE, 0, 0);
 }
