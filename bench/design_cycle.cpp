@@ -1,12 +1,12 @@
 // Benchmark helper: the least program that does, file after file, what the uploader's
 // design does for each file of a run, and nothing else: the overall bar, the status line
 // and the row on the window's thread; a job thread per file with its own asynchronous
-// WinINet session, the body built from an open for the size and 1024-byte reads, sent
-// with its headers, the answer read, the transfer bar moved by SendMessage at the
-// design's steps and the handles closed with their closings awaited; then the file
-// deleted, the row done and the design's two pauses of the teardown. No settings, no
-// DDE, no login, no debugger lines. The overhead case runs it beside the uploader: what
-// the design's own steps cost per file on this machine.
+// WinINet session, the body built by the client's own code (an open for the size and
+// 1024-byte reads) and sent with its headers, the answer read, the transfer bar moved by
+// SendMessage at the design's steps and the handles closed with their closings awaited;
+// then the file deleted, the row done and the design's two pauses of the teardown. No
+// settings, no DDE, no login, no debugger lines. The overhead case runs it beside the
+// uploader: what the design's own steps cost per file on this machine.
 //
 //   DesignCycle HOST PORT PATH FILE...
 //       Posts each FILE in turn to http://HOST:PORT/PATH as the uploader's form does and
@@ -34,8 +34,6 @@ namespace {
 constexpr DWORD JobLimit = 60000;
 constexpr UINT WM_NEXT_FILE = WM_APP + 1;
 constexpr UINT WM_FILE_DONE = WM_APP + 2;
-// The design reads a file into its body in blocks of this size.
-constexpr std::size_t ReadBlock = 1024;
 constexpr DWORD AnswerRoom = 64;
 
 struct Run {
@@ -80,34 +78,6 @@ void Bar(UINT message, int value) {
     SendMessageA(Plan.transferBar, message, static_cast<WPARAM>(value), 0);
 }
 
-// The multipart body of one file field: an open for the size, then the file read into
-// the block in 1024-byte reads after its part header.
-std::string BuildBody(const std::string& file) {
-    HANDLE sized = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    LARGE_INTEGER size = {};
-    GetFileSizeEx(sized, &size);
-    CloseHandle(sized);
-    const char* name = std::strrchr(file.c_str(), '\\');
-    std::string body = std::string("--") + UploadBoundary +
-                       "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
-                       (name ? name + 1 : file.c_str()) +
-                       "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
-    const std::size_t header = body.size();
-    body.resize(header + static_cast<std::size_t>(size.QuadPart));
-    HANDLE source = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::size_t taken = 0;
-    DWORD got = 0;
-    while (taken < static_cast<std::size_t>(size.QuadPart) &&
-           ReadFile(source, &body[header + taken], ReadBlock, &got, nullptr) && got > 0)
-        taken += got;
-    CloseHandle(source);
-    body.resize(header + taken);
-    body += std::string("\r\n--") + UploadBoundary + "--\r\n";
-    return body;
-}
-
 bool Send(Job& job, HINTERNET connection) {
     HINTERNET request = HttpOpenRequestA(
         connection, "POST", Plan.path.c_str(), nullptr, nullptr, nullptr,
@@ -116,17 +86,23 @@ bool Send(Job& job, HINTERNET connection) {
     if (request == nullptr)
         return false;
     ++job.handles;
-    std::string body = BuildBody(job.file);
+    // The body as the design builds it (an open for the size, then 1024-byte reads), by
+    // the client's own code, so that both programs send the same bytes.
+    HttpClient builder;
+    builder.AddFormField("file", job.file.c_str(), true);
+    char* body = nullptr;
+    const std::uint32_t bodyLength = builder.BuildMultipartBody(&body, UploadBoundary);
     const std::string headers = std::string("Accept: */*\r\n") + UploadContentType +
-                                "Content-Length: " + std::to_string(body.size()) + "\r\n";
+                                "Content-Length: " + std::to_string(bodyLength) + "\r\n";
     HttpAddRequestHeadersA(request, headers.c_str(), static_cast<DWORD>(headers.size()),
                            HTTP_ADDREQ_FLAG_ADD_IF_NEW);
     INTERNET_BUFFERSA record = {};
     record.dwStructSize = sizeof record;
-    record.lpvBuffer = &body[0];
-    record.dwBufferLength = static_cast<DWORD>(body.size());
-    record.dwBufferTotal = static_cast<DWORD>(body.size());
-    bool ok = (HttpSendRequestExA(request, &record, nullptr, HSR_INITIATE,
+    record.lpvBuffer = body;
+    record.dwBufferLength = bodyLength;
+    record.dwBufferTotal = bodyLength;
+    bool ok = bodyLength != 0 &&
+              (HttpSendRequestExA(request, &record, nullptr, HSR_INITIATE,
                                   reinterpret_cast<DWORD_PTR>(&job)) ||
                GetLastError() == ERROR_IO_PENDING) &&
               Wait(job);
@@ -156,6 +132,8 @@ bool Send(Job& job, HINTERNET connection) {
         length += got;
     }
     InternetCloseHandle(request);
+    if (body != nullptr)
+        builder.FreeMultipartBody(body);
     return ok && std::strncmp(answer, "success", 7) == 0;
 }
 
@@ -163,8 +141,8 @@ DWORD WINAPI JobThread(LPVOID parameter) {
     Job& job = *static_cast<Job*>(parameter);
     Bar(PBM_SETPOS, 0);
     bool ok = false;
-    HINTERNET session = InternetOpenA("Mozilla/4.0 (compatible; )", INTERNET_OPEN_TYPE_PRECONFIG,
-                                      nullptr, nullptr, INTERNET_FLAG_ASYNC);
+    HINTERNET session = InternetOpenA(JobUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                      INTERNET_FLAG_ASYNC);
     if (session != nullptr) {
         InternetSetStatusCallbackA(session, Status);
         HINTERNET connection =
