@@ -174,6 +174,25 @@ def road_run(service: Service, work: Path, source: Path, sha256: str, tag: str) 
     )
 
 
+def random_files(folder: Path, stem: str, count: int, size: int):
+    """count files of size random bytes in folder, numbered after stem, and the sha256 of
+    each by name."""
+    files = []
+    for i in range(count):
+        path = folder / f"{stem}{i + 1:03d}.jpg"
+        path.write_bytes(os.urandom(size))
+        files.append(path)
+    return files, {f.name: hashlib.sha256(f.read_bytes()).hexdigest() for f in files}
+
+
+def sink_received_exactly(service: Service, expected: dict[str, str]) -> bool:
+    """Whether the sink's journal since its reset holds exactly these files (name to
+    sha256), each answered "success"."""
+    sinks = [e for e in service.journal() if e["endpoint"] == "sink"]
+    got = {e["files"][0]["filename"]: e["files"][0]["sha256"] for e in sinks if e.get("files")}
+    return got == expected and all(e["answer"] == "success" for e in sinks)
+
+
 def small_files_run(
     ctx: Context, tag: str, count: int, size: int
 ) -> tuple[UploaderRun, list[float]]:
@@ -181,12 +200,7 @@ def small_files_run(
     first): the run once every file arrived whole at the sink and left temp, and the
     times their deletions were seen, in the order of the hand-over."""
     install = new_install(ctx.work / tag, ctx.service)
-    files = []
-    for i in range(count):
-        path = install.temp / f"small{i + 1:03d}.jpg"
-        path.write_bytes(os.urandom(size))
-        files.append(path)
-    expected = {f.name: hashlib.sha256(f.read_bytes()).hexdigest() for f in files}
+    files, expected = random_files(install.temp, "small", count, size)
     ctx.service.reset()
     run = UploaderRun(install, files, tag, count=count, wait=True)
     try:
@@ -202,9 +216,7 @@ def small_files_run(
             f"{tag}: host tool {code} ({run.host_said()}), "
             f"{len(run.deleted)} of {count} files left temp"
         )
-    sinks = [e for e in ctx.service.journal() if e["endpoint"] == "sink"]
-    got = {e["files"][0]["filename"]: e["files"][0]["sha256"] for e in sinks if e.get("files")}
-    if got != expected or any(e["answer"] != "success" for e in sinks):
+    if not sink_received_exactly(ctx.service, expected):
         raise BenchError(f"{tag}: the sink did not receive exactly the files")
     return run, [run.deleted[f.name] for f in files]
 
@@ -215,12 +227,7 @@ def design_cycle_run(ctx: Context, tag: str, count: int, size: int) -> float:
     by its own clock, once every file arrived whole and left its folder."""
     folder = ctx.work / tag
     folder.mkdir(parents=True, exist_ok=True)
-    files = []
-    for i in range(count):
-        path = folder / f"cycle{i + 1:03d}.jpg"
-        path.write_bytes(os.urandom(size))
-        files.append(path)
-    expected = {f.name: hashlib.sha256(f.read_bytes()).hexdigest() for f in files}
+    files, expected = random_files(folder, "cycle", count, size)
     ctx.service.reset()
     lines = helper_json_lines(
         "DesignCycle.exe",
@@ -230,9 +237,11 @@ def design_cycle_run(ctx: Context, tag: str, count: int, size: int) -> float:
         *[wd.windows_path(f) for f in files],
         timeout=120 + count * 5,
     )
-    sinks = [e for e in ctx.service.journal() if e["endpoint"] == "sink"]
-    got = {e["files"][0]["filename"]: e["files"][0]["sha256"] for e in sinks if e.get("files")}
-    if len(lines) != count or got != expected or any(f.exists() for f in files):
+    if (
+        len(lines) != count
+        or not sink_received_exactly(ctx.service, expected)
+        or any(f.exists() for f in files)
+    ):
         raise BenchError(f"{tag}: DesignCycle did not send exactly the files")
     deleted = [line["deleted_ms"] for line in lines]
     return (deleted[-1] - deleted[0]) / (count - 1) / 1000
