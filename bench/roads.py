@@ -51,19 +51,6 @@ FULL_SIZES = (64 * MiB, 256 * MiB)
 QUICK_SIZES = (8 * MiB,)
 FULL_ROUNDS = 5
 QUICK_ROUNDS = 1
-# A virtual machine may hand the memory a process freed back to its host (free page
-# reporting); the next first touch of those pages then costs several times a touch of pages
-# freed a moment before (64 MiB here: 40-60 ms just after a free, 160-320 ms once reported).
-# The uploader builds its body after a login of at least 1.5 s, by when the previous way's
-# memory has always been handed back; a way started at once would touch it warm. So every
-# way waits until the host has taken what the previous one freed: until this kernel's count
-# of reported memory has stood still for SETTLE_QUIET_S, or, on a kernel without the count,
-# for SETTLE_PAUSE_S (mainline reports 2 s after a free).
-REPORTED_KIB = Path("/sys/module/page_reporting/parameters/reported_kib")
-SETTLE_QUIET_S = 1.5
-SETTLE_LIMIT_S = 15.0
-SETTLE_PAUSE_S = 3.0
-SETTLE_POLL_S = 0.1
 
 
 @dataclass
@@ -320,23 +307,6 @@ def sink_client_run(service: Service, data: bytes, sha256: str) -> tuple[float, 
     return elapsed, check_sink_entry(service.last_sink(), len(data), sha256, "python client")
 
 
-def settle_freed_memory() -> None:
-    """Waits until the memory freed so far has been handed back to the host (see
-    REPORTED_KIB), so that the next way touches its pages as the uploader does."""
-    try:
-        last = REPORTED_KIB.read_text()
-    except OSError:
-        time.sleep(SETTLE_PAUSE_S)
-        return
-    deadline = time.monotonic() + SETTLE_LIMIT_S
-    still_since = time.monotonic()
-    while time.monotonic() - still_since < SETTLE_QUIET_S and time.monotonic() < deadline:
-        time.sleep(SETTLE_POLL_S)
-        current = REPORTED_KIB.read_text()
-        if current != last:
-            last, still_since = current, time.monotonic()
-
-
 def bare_loop_ms(source: Path) -> float:
     """BodyBench's bare loop of 1024-byte reads over the file, as the first large block of
     a process of its own, as the uploader's body is."""
@@ -390,9 +360,6 @@ def measured(ctx: Context, size: int) -> RoadSet:
     for round_ in range(rounds):
         for turn in range(ways):
             which = (round_ + turn) % ways
-            # The quick run gives no verdicts and must stay short in CI.
-            if not ctx.quick:
-                settle_freed_memory()
             if which == 0:
                 found.curls.append(curl_run(ctx.service, source, sha))
             elif which == 1:
