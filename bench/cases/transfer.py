@@ -13,7 +13,7 @@ NAME = "transfer"
 LOGIN_PAUSES_MS = (500, 1000)
 # Over the floor: the body's send in pieces (on this fast link a few small ones, then up to
 # 16 MiB each, about forty for 256 MiB), each with its two status notifications and their
-# debugger lines, and a shared machine's drift between the medians of five rounds.
+# debugger lines, and a shared machine's drift between the medians of the rounds.
 MARGIN = 1.15
 GOAL = (
     f"**transfer**: the floor is the bare loop of 1024-byte ReadFile calls over the file "
