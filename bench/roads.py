@@ -45,11 +45,11 @@ FAILURE_MARKS = (
 )
 SUCCESS_LINE = b"success\r\n"
 # The sizes of the large uploads, and rounds of each (every way once a round). The bare
-# loop over a 64 MiB file in a fresh process took 121 to 186 ms here in 48 runs, whatever
+# loop over a 64 MiB file in a fresh process took 121 to 186 ms here in 63 runs, whatever
 # the process did around it (alone, on a thread, beside a window and a WinINet session,
 # after a 1 s pause), and once 233 ms: a spread of a third of the floor, over which five
-# rounds leave the medians of the uploader's body and the loop tens of ms apart by chance.
-# The 64 MiB rounds are short, so that size takes nine.
+# rounds left the medians of the uploader's body and the loop tens of ms apart. The 64 MiB
+# rounds are short, so that size takes nine.
 FULL_SIZES = (64 * MiB, 256 * MiB)
 QUICK_SIZES = (8 * MiB,)
 FULL_ROUNDS = {64 * MiB: 9, 256 * MiB: 5}
