@@ -50,9 +50,9 @@ SUCCESS_LINE = b"success\r\n"
 # after a 1 s pause), and once 233 ms: a spread of a third of the floor, over which five
 # rounds left the medians of the uploader's body and the loop tens of ms apart. The 64 MiB
 # rounds are short, so that size takes nine.
-FULL_SIZES = (64 * MiB, 256 * MiB)
-QUICK_SIZES = (8 * MiB,)
 FULL_ROUNDS = {64 * MiB: 9, 256 * MiB: 5}
+FULL_SIZES = tuple(FULL_ROUNDS)
+QUICK_SIZES = (8 * MiB,)
 QUICK_ROUNDS = 1
 
 
