@@ -12,6 +12,8 @@ HWND CreateQueueList() {
     InitCommonControlsEx(&controls);
     HWND list = CreateWindowExA(0, WC_LISTVIEWA, "", WS_POPUP | LVS_REPORT, 0, 0, 300, 200, nullptr,
                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (list == nullptr)
+        return nullptr;
     LVCOLUMNA column = {};
     column.mask = LVCF_WIDTH | LVCF_SUBITEM;
     column.cx = 60;

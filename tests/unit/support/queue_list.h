@@ -9,7 +9,7 @@
 #include <string>
 
 // A hidden popup list view in report style with the status and the file name column;
-// the caller destroys it.
+// the caller destroys it. Null, with the error in GetLastError, if it cannot be made.
 HWND CreateQueueList();
 // The text of one cell.
 std::string QueueCell(HWND list, int row, int column);

@@ -16,7 +16,9 @@ class UploadQueueTest : public ::testing::Test {
   protected:
     void SetUp() override {
         list = CreateQueueList();
-        ASSERT_NE(list, nullptr);
+        // Under a loaded Wine this once failed for every case of a run: say why.
+        ASSERT_NE(list, nullptr) << "the list view was not created, error " << GetLastError()
+                                 << ", desktop window " << GetDesktopWindow();
     }
     void TearDown() override { DestroyWindow(list); }
 
