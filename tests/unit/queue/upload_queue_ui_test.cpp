@@ -16,7 +16,7 @@ class UploadQueueTest : public ::testing::Test {
   protected:
     void SetUp() override {
         list = CreateQueueList();
-        // Under a loaded Wine this once failed for every case of a run: say why.
+        // This once failed for every case of a CI run, cause unknown: say why.
         ASSERT_NE(list, nullptr) << "the list view was not created, error " << GetLastError()
                                  << ", desktop window " << GetDesktopWindow();
     }
