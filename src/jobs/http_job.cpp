@@ -217,6 +217,22 @@ bool WaitForThread(HttpJob& job, DWORD limit) {
 
 } // namespace
 
+void TeardownPause(DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms)
+            return;
+        const DWORD waited =
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_SENDMESSAGE);
+        if (waited == WAIT_FAILED) {
+            Sleep(ms - elapsed);
+            return;
+        }
+        ServiceSentMessages();
+    }
+}
+
 bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit) {
     if (!WaitForThread(job, threadLimit))
         return false;

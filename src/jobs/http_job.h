@@ -122,6 +122,13 @@ constexpr DWORD AnswerIdleSlice = 200;
 // nor WinINet will touch the job again.
 bool RetireJob(HttpJob& job, DWORD threadLimit, DWORD closingLimit);
 
+// Main thread: a teardown's pause, in which messages that other threads send to this
+// thread's windows are still handled (posted ones stay queued). A job's thread moves the
+// progress bar by SendMessage; with the main thread asleep it would stand still at its
+// next move for the whole pause and could not use it to finish its step, an answer the
+// album has already sent, say.
+void TeardownPause(DWORD ms);
+
 // What DisposeJob returns for a job whose run has not ended (or never started): its own
 // result is not known.
 constexpr int ResultUnknown = -1;

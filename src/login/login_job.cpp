@@ -167,7 +167,7 @@ bool FinishLogin() {
     CurrentLoginJob = nullptr;
     job->TakeSessionToken(Settings.SessionId, sizeof Settings.SessionId);
     static_cast<WorkerJob*>(job)->RequestStop();
-    Sleep(LoginTeardownPause);
+    TeardownPause(LoginTeardownPause);
     DisposeJob(job);
     return true;
 }

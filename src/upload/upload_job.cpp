@@ -233,16 +233,16 @@ bool FinishUpload(int result) {
         if (FailureCount > FailureLimit)
             UploadJob::ShowJobResult(result, true);
         else
-            Sleep(FailedUploadPause);
+            TeardownPause(FailedUploadPause);
     }
     static_cast<WorkerJob*>(job)->RequestStop();
-    Sleep(UploadTeardownPause);
+    TeardownPause(UploadTeardownPause);
     // The window's teardown ends an upload as interrupted, yet inside the pauses above the
     // job may have read the album's "success" for the request already on the wire. The
     // photo is then stored: kept in temp, it would go to the album a second time with the
     // next hand-over. Once its thread has ended the job's own word stands.
     if (DisposeJob(job) == Ok && result != Ok)
         RecordConfirmedUpload(sentPath, sentFile);
-    Sleep(UploadTeardownPause);
+    TeardownPause(UploadTeardownPause);
     return true;
 }

@@ -85,8 +85,9 @@ def upload_phase(phase, album, install):
         album.set_faults([Fault(endpoint="upload", delay=30)])
         return SET_ASIDE, 20000, True, True, lambda up, w: (uploading(), time.sleep(1.0))
     if phase == "read":
-        # Judged on its fourth byte, long after the teardown has stopped the job.
-        album.set_faults([Fault(endpoint="upload", body="success", drip=1.0, process=True)])
+        # Judged on its fourth byte, long after the teardown has stopped the job: the job
+        # reads on through the teardown's pauses.
+        album.set_faults([Fault(endpoint="upload", body="success", drip=2.0, process=True)])
         return RETIRED, 20000, True, True, lambda up, w: (uploading(), time.sleep(1.5))
     if phase == "answered":
         # The user quits as the photo is stored; "success" follows inside the teardown's

@@ -108,6 +108,24 @@ TEST_F(JobFrameworkTest, RetiringServicesAWorkerBlockedOnTheProgressBar) {
     EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 50);
 }
 
+TEST_F(JobFrameworkTest, ATeardownPauseLetsAWorkerOnTheProgressBarFinish) {
+    ScriptedJob job([](ScriptedJob& j) {
+        j.SetBar(40);
+        return Ok;
+    });
+    Prepare(job);
+    ASSERT_EQ(StartJobThread(job), 0);
+    // Asleep, this thread would leave the worker waiting on its bar through every pause.
+    constexpr DWORD ShortPause = 50;
+    EXPECT_TRUE(WaitUntil([&] {
+        TeardownPause(ShortPause);
+        return WaitForSingleObject(job.threadHandle, 0) == WAIT_OBJECT_0;
+    }));
+    EXPECT_EQ(job.exitCode, Ok);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 40);
+    EXPECT_TRUE(RetireJob(job, HangLimit, HangLimit));
+}
+
 TEST_F(JobFrameworkTest, RetiringClosesAnAlertTheJobShows) {
     ScriptedJob job([](ScriptedJob&) {
         MessageBoxA(nullptr, "job alert", "警告", MB_ICONINFORMATION);
