@@ -26,7 +26,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+# -noreset: by default Xvfb resets whenever its last client has gone, and refuses the
+# connections that come meanwhile. A Wine explorer refused so records the display driver
+# as failed for its desktop, and every window of that prefix fails to be created until
+# the explorer ends (seen in CI: every window of one test file). Six clients connecting
+# at once here lost 11 of 600 connections, none with -noreset.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [ -s "$display_file" ] && break

@@ -168,8 +168,9 @@ def _send_as_windows(namespace: str) -> None:
 def _start_display(namespace: str) -> tuple[subprocess.Popen, str]:
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(
+        # -noreset, as in scripts/with-wine.sh: a reset refuses connections meanwhile.
         ["ip", "netns", "exec", namespace, "Xvfb", "-displayfd", str(write_end),
-         "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+         "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"],
         pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
     )  # fmt: skip
     os.close(write_end)

@@ -16,7 +16,7 @@ class UploadQueueTest : public ::testing::Test {
   protected:
     void SetUp() override {
         list = CreateQueueList();
-        // This once failed for every case of a CI run, cause unknown: say why.
+        // A display refused to Wine's explorer fails every window of the prefix: say so.
         ASSERT_NE(list, nullptr) << "the list view was not created, error " << GetLastError()
                                  << ", desktop window " << GetDesktopWindow();
     }
