@@ -212,7 +212,9 @@ def test_a_second_close_asks_no_second_question_and_yes_ends_the_program(
     album.set_faults([Fault(endpoint="upload", body="success", delay=120)])
     files = uploader_runs.make_files(sources, 1)
     uploader, window = start_run(start_uploader, install, files)
-    uploader_runs.wait_for_states(["アップ中"])
+    # The row reads "アップ中" as the job starts, a moment before its request goes out; a
+    # quit before that sends nothing, so the test waits until the service has it.
+    assert wd.poll(lambda: len(uploader_runs.uploads(album)) == 1, 60)
 
     wd.post(window["hwnd"], wd.WM_CLOSE)
     question = wd.wait_for_dialog(window["pid"], "注意")
