@@ -2,16 +2,31 @@
 
 #include <algorithm>
 
+namespace {
+
+std::uint32_t CappedDrain(std::uint64_t bytes, std::uint64_t bytesPerSecond, std::uint64_t margin) {
+    return static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(bytes * 1000 * margin / bytesPerSecond, MaxDrainMs));
+}
+
+} // namespace
+
+std::uint32_t FloorDrainMs(std::uint64_t heldBytes) {
+    return CappedDrain(heldBytes, FloorRateBytesPerSecond, 1);
+}
+
 void BodyPace::PieceTaken(std::uint32_t bytes, std::uint32_t sinceStartMs, std::uint32_t tookMs) {
+    const bool full = bytes >= next_;
     written_ += bytes;
     lastEndMs_ = sinceStartMs;
     const bool waited = tookMs >= WaitedPieceMs;
-    if (waited) {
-        if (!waited_) {
-            takenBeforeFirstWait_ = written_ - bytes;
-            firstWaitMs_ = sinceStartMs - tookMs;
-        }
+    if (waited && !waited_) {
+        // The socket was full here, whatever the piece's size.
+        takenBeforeFirstWait_ = written_ - bytes;
+        firstWaitMs_ = sinceStartMs - tookMs;
         waited_ = true;
+    }
+    if (waited && full) {
         waitedBytes_ += bytes;
         waitedMs_ += tookMs;
     }
@@ -19,14 +34,19 @@ void BodyPace::PieceTaken(std::uint32_t bytes, std::uint32_t sinceStartMs, std::
         next_ = ProbePieceSize;
         return;
     }
-    const std::uint32_t grown = std::min(2 * next_, MaxPieceSize);
-    if (!waited) {
-        next_ = grown;
+    // A short piece tells nothing of the next one's size.
+    if (waited && !full)
         return;
+    std::uint64_t size = std::min(2 * next_, MaxPieceSize);
+    if (waited) {
+        // This piece's own rate sizes the next one: the link as it is now.
+        size = std::min<std::uint64_t>(size,
+                                       static_cast<std::uint64_t>(bytes) * TargetPieceMs / tookMs);
     }
-    // This piece's own rate sizes the next one: the link as it is now.
-    const std::uint64_t fits = static_cast<std::uint64_t>(bytes) * TargetPieceMs / tookMs;
-    next_ = static_cast<std::uint32_t>(std::clamp<std::uint64_t>(fits, MinPieceSize, grown));
+    const std::uint64_t rate = RateBytesPerSecond();
+    if (rate != 0)
+        size = std::min<std::uint64_t>(size, rate * MaxPieceMs / 1000);
+    next_ = static_cast<std::uint32_t>(std::max<std::uint64_t>(size, MinPieceSize));
 }
 
 std::uint32_t BodyPace::RateBytesPerSecond() const {
@@ -38,8 +58,16 @@ std::uint32_t BodyPace::RateBytesPerSecond() const {
 
 std::uint32_t BodyPace::DrainMs() const {
     const std::uint64_t rate = RateBytesPerSecond();
-    if (rate == 0)
-        return 0;
+    if (rate == 0) {
+        const std::uint64_t held = std::min<std::uint64_t>(written_, UnmeasuredHoldBytes);
+        std::uint64_t proven = FloorRateBytesPerSecond;
+        // Whatever the socket cannot hold the link has carried, in the time the body took.
+        if (written_ > held && lastEndMs_ > 0)
+            proven = std::max<std::uint64_t>(proven, (written_ - held) * 1000 / lastEndMs_);
+        else if (written_ > held)
+            return 0;
+        return CappedDrain(held, proven, 1);
+    }
     const std::uint64_t carried = rate * lastEndMs_ / 1000;
     const std::uint64_t unexplained = written_ > carried ? written_ - carried : 0;
     // Full at its first wait, and a socket's buffer does not shrink; what the link carried
@@ -47,7 +75,5 @@ std::uint32_t BodyPace::DrainMs() const {
     const std::uint64_t carriedBeforeWait = rate * firstWaitMs_ / 1000;
     const std::uint64_t heldAtWait =
         takenBeforeFirstWait_ > carriedBeforeWait ? takenBeforeFirstWait_ - carriedBeforeWait : 0;
-    const std::uint64_t left = std::max(unexplained, heldAtWait);
-    return static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(left * 1000 * DrainMargin / rate, MaxDrainMs));
+    return CappedDrain(std::max(unexplained, heldAtWait), rate, DrainMargin);
 }

@@ -6,7 +6,10 @@
 // the buffer is full, until the link has carried enough to make room. Only the pieces that
 // had to wait say anything about the link: their bytes over their waits are its rate, low
 // rather than high (the bytes a buffer that grows takes at once after a wait count for
-// nothing). A body the socket took whole without a wait says nothing of the link at all.
+// nothing). Only a piece of the size the pace chose measures: a short one (the rest of the
+// body before its end, the end itself) waits for room as long as a full one does, and its
+// few bytes over that wait would make the link look far slower than it is. A body the
+// socket took whole without a wait says nothing of the link at all.
 //
 // Platform-free: the writer (body_writer.cpp) feeds it each piece's size and times.
 
@@ -20,9 +23,16 @@ constexpr std::uint32_t ProbePieceSize = 4 * 1024;
 constexpr std::uint32_t ProbeBytes = 64 * 1024;
 // After a wait a piece is sized to about this much of the link's time, within these
 // bounds, and never more than twice the last one: the bar moves at least that often on a
-// link that moves, and a writer whose attempt was given up sends at most that much more.
+// link that moves.
 constexpr std::uint32_t TargetPieceMs = 1000;
 constexpr std::uint32_t MinPieceSize = 1024;
+// Once the link's rate is known, no piece carries more than this much of it, however many
+// pieces were taken at once before (a link that makes room in bursts, or slows once the
+// pieces have grown): twice the target, so that a piece taken at once may still double
+// once. A writer given up sends its piece in hand and no more, so a stop lets at most this
+// much of the link go out besides what the socket holds; and a piece never takes so long
+// that a moving link looks stalled (a minute without a piece taken).
+constexpr std::uint32_t MaxPieceMs = 2 * TargetPieceMs;
 // Where the socket takes every piece at once, pieces double up to this: each costs its
 // call and two status notifications (measured on loopback: 64 MiB in 64 KiB pieces took
 // 0.16 s to write, in 4 MiB ones 0.095 s, in 16 MiB ones 0.085 s).
@@ -42,6 +52,17 @@ constexpr std::uint32_t DrainMargin = 3;
 // The longest drain allowed for: TCP itself gives up on a connection that moves nothing
 // after about this long.
 constexpr std::uint32_t MaxDrainMs = 15 * 60 * 1000;
+// Where no rate was measured, the socket may still hold the whole of a body it took at
+// once, up to what a socket takes before a piece first waits (ProbeBytes, with room above
+// the 48 KiB measured), and the link may be as slow as this: 4 kbit/s, half the crawling
+// link the project tests on and below the slowest uplink a photo is still sent over, so a
+// 48 KiB photo at 6 kbit/s (64 s to leave) is awaited, not judged timed out and sent again.
+constexpr std::uint32_t FloorRateBytesPerSecond = 500;
+constexpr std::uint32_t UnmeasuredHoldBytes = ProbeBytes;
+
+// How long bytes the socket took whole, without a wait, may take to leave at the floor
+// rate: a body handed to WinINet with its request's headers.
+std::uint32_t FloorDrainMs(std::uint64_t heldBytes);
 
 class BodyPace {
   public:
@@ -51,15 +72,16 @@ class BodyPace {
     // its call took tookMs.
     void PieceTaken(std::uint32_t bytes, std::uint32_t sinceStartMs, std::uint32_t tookMs);
 
-    // The link's rate in bytes per second as the waits measured it; 0 when they measured
-    // none.
+    // The link's rate in bytes per second as the waits of full pieces measured it; 0 when
+    // they measured none.
     std::uint32_t RateBytesPerSecond() const;
     // After the last piece: how long what the socket may still hold may take to leave, in
-    // ms, DrainMargin times what the measured rate explains. What that rate cannot have
-    // carried since the first piece began is still in the socket, and at least what it
-    // held when a piece first had to wait (it was full then, and its buffer does not
-    // shrink). 0 when no rate was measured: a body the socket took at once, or one on a
-    // fast link.
+    // ms. With a measured rate, DrainMargin times what that rate explains: what it cannot
+    // have carried since the first piece began is still in the socket, and at least what
+    // it held when a piece first had to wait (it was full then, and its buffer does not
+    // shrink). Without one, what the socket may hold (UnmeasuredHoldBytes at most) at the
+    // floor rate, or at the rate the rest of the body proves the link carried, if higher:
+    // a fast link's large body is gone at once.
     std::uint32_t DrainMs() const;
 
   private:

@@ -95,20 +95,59 @@ TEST(BodyPace, TheDrainIsWhatTheSocketHoldsAtTheMeasuredRate) {
         }
     }
 
-    // Taken whole without a wait (a fast link, or a body smaller than the socket's
-    // buffer): nothing measured, no allowance.
-    SocketOnLink roomy{4 * 1024 * 1024, 1000};
-    roomy.Write(1024 * 1024);
-    EXPECT_EQ(roomy.pace.RateBytesPerSecond(), 0u);
-    EXPECT_EQ(roomy.pace.DrainMs(), 0u);
+    // Taken whole without a wait, nothing is measured. A body no larger than what a socket
+    // takes at once may all still be in it, on a link as slow as the floor: a 30 kB photo
+    // at 6 kbit/s takes 40 s to leave, and is awaited. A larger one that went without a
+    // wait proves the link carried the rest meanwhile: a fast link, gone at once.
+    SocketOnLink small{48 * 1024, 750};
+    small.Write(30000);
+    EXPECT_EQ(small.pace.RateBytesPerSecond(), 0u);
+    EXPECT_EQ(small.pace.DrainMs(), 30000u * 1000 / FloorRateBytesPerSecond);
+    EXPECT_GT(small.pace.DrainMs(), small.TrueDrainMs());
+    BodyPace fast;
+    for (std::uint32_t ms = 1; ms <= 100; ++ms)
+        fast.PieceTaken(fast.NextPieceSize(), ms, 0);
+    EXPECT_EQ(fast.RateBytesPerSecond(), 0u);
+    EXPECT_LT(fast.DrainMs(), 100u);
 
-    // A moment in which a loaded machine held the writer up is no slow link.
+    // A moment in which a loaded machine held the writer up is no slow link: no rate, and
+    // what the socket may hold at the floor.
     BodyPace hiccup;
     hiccup.PieceTaken(ProbePieceSize, 0, 0);
     hiccup.PieceTaken(ProbePieceSize, MeasuredWaitMs - 1, MeasuredWaitMs - 1);
     hiccup.PieceTaken(ProbePieceSize, MeasuredWaitMs - 1, 0);
     EXPECT_EQ(hiccup.RateBytesPerSecond(), 0u);
-    EXPECT_EQ(hiccup.DrainMs(), 0u);
+    EXPECT_EQ(hiccup.DrainMs(), FloorDrainMs(3 * ProbePieceSize));
+}
+
+TEST(BodyPace, OnceTheRateIsKnownNoPieceCarriesMoreThanItsBound) {
+    // A link of 100000 bytes a second that then makes room in a burst: the pieces taken at
+    // at once double, but never past MaxPieceMs of the measured rate, so a give-up sends at
+    // most that much more and no piece outlasts the stall limit.
+    constexpr std::uint32_t Rate = 100000;
+    BodyPace pace;
+    pace.PieceTaken(ProbeBytes, 0, 0);
+    std::uint32_t clock = 0;
+    while (pace.RateBytesPerSecond() == 0) {
+        const std::uint32_t size = pace.NextPieceSize();
+        const std::uint32_t took = size * 1000 / Rate;
+        pace.PieceTaken(size, clock += took, took);
+    }
+    const std::uint32_t bound = pace.RateBytesPerSecond() * MaxPieceMs / 1000;
+    std::uint32_t largest = 0;
+    for (int i = 0; i < 20; ++i) {
+        largest = std::max(largest, pace.NextPieceSize());
+        pace.PieceTaken(pace.NextPieceSize(), clock += 1, 1);
+    }
+    EXPECT_EQ(largest, bound);
+
+    // A short piece that waits for a burst (the rest before the body's end) measures no
+    // rate: its few bytes over its wait would make the link look a hundred times slower.
+    const std::uint32_t before = pace.RateBytesPerSecond();
+    const std::uint32_t drainBefore = pace.DrainMs();
+    pace.PieceTaken(100, clock += 20000, 20000);
+    EXPECT_EQ(pace.RateBytesPerSecond(), before);
+    EXPECT_LT(pace.DrainMs(), drainBefore + 1000);
 }
 
 TEST(BodyPace, TheSocketHoldsAtLeastWhatItHeldAtItsFirstWait) {
@@ -132,7 +171,7 @@ TEST(BodyPace, TheSocketHoldsAtLeastWhatItHeldAtItsFirstWait) {
     // However slow, the allowance ends where TCP gives up on a connection.
     BodyPace dead;
     dead.PieceTaken(4000000, 0, 0);
-    dead.PieceTaken(MinPieceSize, 600000, 600000);
+    dead.PieceTaken(dead.NextPieceSize(), 600000, 600000);
     EXPECT_EQ(dead.DrainMs(), MaxDrainMs);
 }
 
