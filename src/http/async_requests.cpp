@@ -7,6 +7,18 @@
 
 #include <cstring>
 
+namespace {
+
+bool SetLimit(HINTERNET request, DWORD option, DWORD ms) {
+    if (InternetSetOptionA(request, option, &ms, sizeof ms))
+        return true;
+    WriteDebugLine("request time-out not set: option %lu, error %lu\n",
+                   static_cast<unsigned long>(option), static_cast<unsigned long>(GetLastError()));
+    return false;
+}
+
+} // namespace
+
 bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, RequestKind kind,
                                   const char* referrer) {
     // A job sends one request, and its event lives until the job is destroyed
@@ -14,6 +26,8 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
     completionEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     bodyStalled = false;
     bodyDrainAllowance_ = 0;
+    measuredDrainAllowance_ = 0;
+    recordCarriedEnd_ = false;
     bool started = false;
     try {
         switch (kind) {
@@ -42,6 +56,8 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
     // A body's writer that has not ended yet still uses the request handle: a closed
     // handle's value could by its next piece name another request. The job's teardown
     // closes it once the writer has ended.
+    if (!BodyWriterRunning())
+        ForgetRequestClosedByWriter();
     if (!started && requestHandle != nullptr && !BodyWriterRunning()) {
         // In the asynchronous session this close is reported as one HANDLE_CLOSING.
         InternetCloseHandle(requestHandle);
@@ -119,20 +135,11 @@ bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPa
 }
 
 void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context) {
-    if (record.dwBufferLength < record.dwBufferTotal) {
-        // Bounds each piece of the body on a dead link (see StalledWriteGrace). Set before
-        // the send: Wine applies a request's send time-out to its socket when it sends the
-        // headers and ignores one set afterwards (measured: a piece then stayed blocked on
-        // a stalled link until the program ended). Without it such a writer ends only when
-        // TCP gives up on the connection, a quarter of an hour later, and its job with the
-        // body waits for it.
-        DWORD writeLimit = stallLimit + StalledWriteGrace;
-        if (!InternetSetOptionA(requestHandle, INTERNET_OPTION_SEND_TIMEOUT, &writeLimit,
-                                sizeof writeLimit))
-            WriteDebugLine("request send time-out not set: error %lu\n",
-                           static_cast<unsigned long>(GetLastError()));
-    }
+    SetRequestLimits();
     RefuseIfStopped();
+    // From the send on, a body the record carries whole may reach the service whole.
+    const bool whole = record.dwBufferLength >= record.dwBufferTotal;
+    recordCarriedEnd_ = whole;
     if (!HttpSendRequestExA(requestHandle, &record, nullptr, HSR_INITIATE, context) &&
         GetLastError() != ERROR_IO_PENDING)
         throw ClientError::SendFailed;
@@ -145,11 +152,44 @@ void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR cont
     // asyncError) before HttpEndRequestA has even returned, and the request would then
     // fail here or not depending on which thread ran first.
     const DWORD sendError = asyncError;
-    if (sendError == 0)
-        SendRestOfBody(record);
+    if (sendError == 0) {
+        if (whole)
+            bodyDrainAllowance_ = FloorDrainMs(record.dwBufferLength);
+        else
+            SendRestOfBody(record);
+        SetAnswerLimit();
+    }
     const BOOL ended = HttpEndRequestA(requestHandle, nullptr, HSR_ASYNC | HSR_INITIATE, context);
     if ((!ended && GetLastError() != ERROR_IO_PENDING) || sendError != 0)
         throw ClientError::SendFailed;
+}
+
+void AsyncHttpClient::SetRequestLimits() {
+    // Each is set on the request before it is sent: Wine applies the send time-out when it
+    // sends the headers and the receive time-out when it starts reading the answer, and
+    // ignores both on a session handle. Left to their defaults, Windows would end a send
+    // or the wait for the answer after 30 s (the slow link's drain and the service's
+    // minute), and Wine would wait for ever on a dead link.
+    // - send: bounds each piece of a body on a dead link, beyond the stall limit (without it
+    //   a writer left on such a link ends only when TCP gives up, a quarter of an hour later,
+    //   and its job with the body waits for it);
+    // - receive: the answer's wait with the longest drain (MaxDrainMs); SetAnswerLimit
+    //   narrows it once the drain is known, where a WinINet takes a later, shorter one.
+    const bool set =
+        SetLimit(requestHandle, INTERNET_OPTION_CONNECT_TIMEOUT, ConnectLimit) &&
+        SetLimit(requestHandle, INTERNET_OPTION_SEND_TIMEOUT, stallLimit + SocketLimitGrace) &&
+        SetLimit(requestHandle, INTERNET_OPTION_RECEIVE_TIMEOUT,
+                 answerLimit + MaxDrainMs + SocketLimitGrace);
+    if (!set)
+        throw ClientError::LimitsRefused;
+}
+
+void AsyncHttpClient::SetAnswerLimit() {
+    // Refused, the longer limit set before the send stands: the client's own wait still
+    // judges first.
+    if (requestHandle != nullptr)
+        SetLimit(requestHandle, INTERNET_OPTION_RECEIVE_TIMEOUT,
+                 answerLimit + bodyDrainAllowance_ + SocketLimitGrace);
 }
 
 void AsyncHttpClient::RefuseIfStopped() const {
@@ -191,12 +231,14 @@ void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
         return;
     // Only a record that carries none of its body (AsyncPostMultipart's) comes here, so
     // WinINet keeps no pointer into the block: the writer takes it whole.
-    if (carried != 0 || !bodyWriter_.Start(requestHandle, std::move(sentBody), total))
+    if (carried != 0 || !bodyWriter_.Start(requestHandle, std::move(sentBody), total,
+                                           UploadBodyEndLength, stallLimit + SocketLimitGrace))
         throw ClientError::SendFailed;
     const HANDLE events[] = {bodyWriter_.Finished(), stopEvent};
     const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
     std::uint32_t seen = 0;
     DWORD lastMove = GetTickCount();
+    bool waitingOutEnd = false;
     for (;;) {
         const DWORD waited = WaitForMultipleObjects(count, events, FALSE, BodyProgressSlice);
         const std::uint32_t written = bodyWriter_.Written();
@@ -206,6 +248,16 @@ void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
             OnBodyProgress(carried + seen, total);
         }
         if (waited == WAIT_OBJECT_0) {
+            // A piece that did not end within its limit was cancelled with the request
+            // handle: the link is dead, and nothing will complete the request.
+            if (bodyWriter_.TakeClosedRequest()) {
+                requestHandle = nullptr;
+                bodyStalled = true;
+                WriteDebugLine("request body stalled: %lu of %lu bytes sent\n",
+                               static_cast<unsigned long>(carried + seen),
+                               static_cast<unsigned long>(total));
+                throw ClientError::SendFailed;
+            }
             // A piece that failed left the rest unsent. The end request then finds the
             // connection broken, as it does when the connection breaks after the last
             // piece: one outcome, however far the body had got.
@@ -219,20 +271,30 @@ void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
             // longer to leave than the service takes to answer: the answer's time starts
             // once the measured rate has carried it out.
             bodyDrainAllowance_ = bodyWriter_.DrainMs();
+            if (bodyWriter_.RateBytesPerSecond() != 0)
+                measuredDrainAllowance_ = bodyDrainAllowance_.load();
             WriteDebugLine("request body written: %lu bytes, link %lu bytes/s, %lu ms to drain\n",
                            static_cast<unsigned long>(total),
                            static_cast<unsigned long>(bodyWriter_.RateBytesPerSecond()),
-                           static_cast<unsigned long>(bodyDrainAllowance_));
+                           static_cast<unsigned long>(bodyDrainAllowance_.load()));
             return;
         }
         // A stop (or a wait that cannot wait) ends the send here; the writer stops after
-        // the piece in hand.
+        // the piece in hand, short of the body's end. Past that end the body may arrive
+        // whole: the stop still ends the send, since whoever stopped the job has given its
+        // answer the time they meant to (the teardown waits for it first).
         if (waited != WAIT_TIMEOUT) {
             bodyWriter_.Abandon();
             throw ClientError::SendFailed;
         }
-        if (GetTickCount() - lastMove >= stallLimit) {
-            bodyWriter_.Abandon();
+        if (!waitingOutEnd && GetTickCount() - lastMove >= stallLimit) {
+            if (!bodyWriter_.Abandon()) {
+                // The end is in WinINet's hands: given up now, the body could still arrive
+                // whole on a link that comes back. Its piece ends by itself, taken or at
+                // its limit, and the answer or the broken connection decides.
+                waitingOutEnd = true;
+                continue;
+            }
             bodyStalled = true;
             WriteDebugLine("request body stalled: %lu of %lu bytes sent\n",
                            static_cast<unsigned long>(carried + seen),
@@ -243,6 +305,17 @@ void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
 }
 
 void AsyncHttpClient::OnBodyProgress(std::uint32_t, std::uint32_t) {}
+
+void AsyncHttpClient::ForgetRequestClosedByWriter() {
+    if (bodyWriter_.TakeClosedRequest())
+        requestHandle = nullptr;
+}
+
+void AsyncHttpClient::CloseHandles() {
+    // Only ever called once the writer has ended (its owner closes nothing before).
+    ForgetRequestClosedByWriter();
+    HttpClient::CloseHandles();
+}
 
 bool AsyncHttpClient::AwaitBodyWriter(DWORD limit) const {
     const HANDLE writer = bodyWriter_.Thread();

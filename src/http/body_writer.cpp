@@ -31,18 +31,18 @@ class Stopwatch {
 
 BodyWriter::BodyWriter() {
     pieceDone_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    givenUp_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 BodyWriter::~BodyWriter() {
-    if (thread_ != nullptr)
-        CloseHandle(thread_);
-    if (finished_ != nullptr)
-        CloseHandle(finished_);
-    if (pieceDone_ != nullptr)
-        CloseHandle(pieceDone_);
+    for (HANDLE handle : {thread_, finished_, pieceDone_, givenUp_}) {
+        if (handle != nullptr)
+            CloseHandle(handle);
+    }
 }
 
-bool BodyWriter::Start(HINTERNET request, HeapBlock body, std::uint32_t length) {
+bool BodyWriter::Start(HINTERNET request, HeapBlock body, std::uint32_t length,
+                       std::uint32_t endLength, DWORD pieceLimit) {
     if (thread_ != nullptr) {
         if (!Ended())
             return false;
@@ -51,16 +51,20 @@ bool BodyWriter::Start(HINTERNET request, HeapBlock body, std::uint32_t length) 
     }
     if (finished_ == nullptr)
         finished_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (finished_ == nullptr || pieceDone_ == nullptr)
+    if (finished_ == nullptr || pieceDone_ == nullptr || givenUp_ == nullptr)
         return false;
     ResetEvent(finished_);
+    ResetEvent(givenUp_);
     request_ = request;
     body_ = std::move(body);
     length_ = length;
+    endLength_ = std::min(endLength, length);
+    pieceLimit_ = pieceLimit;
     written_ = 0;
     failed_ = false;
     failedWith_ = 0;
-    abandoned_ = false;
+    fate_ = Fate::Writing;
+    closedRequest_ = false;
     pace_ = BodyPace();
     unsigned threadId = 0;
     thread_ = reinterpret_cast<HANDLE>(
@@ -70,6 +74,15 @@ bool BodyWriter::Start(HINTERNET request, HeapBlock body, std::uint32_t length) 
 
 bool BodyWriter::Ended() const {
     return thread_ == nullptr || WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0;
+}
+
+bool BodyWriter::Abandon() {
+    Fate writing = Fate::Writing;
+    if (!fate_.compare_exchange_strong(writing, Fate::GivenUp) && writing == Fate::EndHandedOver)
+        return false;
+    if (givenUp_ != nullptr)
+        SetEvent(givenUp_);
+    return true;
 }
 
 unsigned __stdcall BodyWriter::Entry(void* writer) {
@@ -84,29 +97,45 @@ unsigned __stdcall BodyWriter::Entry(void* writer) {
 void BodyWriter::WritePieces() {
     const Stopwatch sinceStart;
     std::uint32_t done = 0;
-    while (done < length_ && !abandoned_) {
-        const DWORD piece = std::min(length_ - done, pace_.NextPieceSize());
-        const std::uint32_t began = sinceStart.Ms();
-        DWORD taken = 0;
-        if (!WritePiece(body_.Get() + done, piece, taken)) {
-            // Also where nobody watches any more: a writer left on a dead link ends here,
-            // at the send time-out, and only then can its job and body go.
-            WriteDebugLine("request body piece failed: error %lu, %lu of %lu bytes taken\n",
-                           static_cast<unsigned long>(failedWith_.load()),
-                           static_cast<unsigned long>(done), static_cast<unsigned long>(length_));
-            failed_ = true;
-            return;
+    // The pieces up to until, each looked at against a give-up before it goes; false when
+    // one failed or the body was given up.
+    const auto writeUpTo = [&](std::uint32_t until) {
+        while (done < until) {
+            if (fate_ == Fate::GivenUp)
+                return false;
+            const DWORD piece = std::min(until - done, pace_.NextPieceSize());
+            const std::uint32_t began = sinceStart.Ms();
+            DWORD taken = 0;
+            if (!WritePiece(body_.Get() + done, piece, taken)) {
+                // Also where nobody watches any more: a writer left on a dead link ends
+                // here, at its piece's limit, and only then can its job and body go.
+                WriteDebugLine("request body piece failed: error %lu, %lu of %lu bytes taken\n",
+                               static_cast<unsigned long>(failedWith_.load()),
+                               static_cast<unsigned long>(done),
+                               static_cast<unsigned long>(length_));
+                failed_ = true;
+                return false;
+            }
+            // Nothing taken without a failure would loop for ever.
+            if (taken == 0 || taken > piece) {
+                failed_ = true;
+                return false;
+            }
+            done += taken;
+            written_ = done;
+            const std::uint32_t ended = sinceStart.Ms();
+            pace_.PieceTaken(taken, ended, ended - began);
         }
-        // Nothing taken without a failure would loop for ever.
-        if (taken == 0 || taken > piece) {
-            failed_ = true;
-            return;
-        }
-        done += taken;
-        written_ = done;
-        const std::uint32_t ended = sinceStart.Ms();
-        pace_.PieceTaken(taken, ended, ended - began);
-    }
+        return true;
+    };
+    if (!writeUpTo(length_ - endLength_))
+        return;
+    // Every earlier piece is taken. The end goes only from a writer not given up, and once
+    // it is handed over a give-up no longer stops the body.
+    Fate writing = Fate::Writing;
+    if (!fate_.compare_exchange_strong(writing, Fate::EndHandedOver))
+        return;
+    writeUpTo(length_);
 }
 
 bool BodyWriter::WritePiece(const char* data, DWORD size, DWORD& taken) {
@@ -127,16 +156,40 @@ bool BodyWriter::WritePiece(const char* data, DWORD size, DWORD& taken) {
         failedWith_ = error;
         return false;
     }
-    // Neither a stop nor an abandon ends this wait: WinINet still holds the piece, with
-    // the send time-out set on the request as its bound.
-    if (WaitForSingleObject(pieceDone_, INFINITE) != WAIT_OBJECT_0 || !pieceOk_) {
-        failedWith_ = pieceOk_ ? GetLastError() : pieceError_.load();
+    // A give-up cuts the wait short; the piece's limit bounds it where the send time-out
+    // may not apply to a pending write.
+    const HANDLE ends[] = {pieceDone_, givenUp_};
+    const DWORD waited = WaitForMultipleObjects(2, ends, FALSE, pieceLimit_);
+    if (waited != WAIT_OBJECT_0) {
+        CancelPendingPiece();
+        // However the piece ended, the request is closed: no piece may follow it.
+        if (closedRequest_) {
+            failedWith_ = pieceOk_ ? ERROR_INTERNET_OPERATION_CANCELLED : pieceError_.load();
+            return false;
+        }
+    }
+    if (!pieceOk_) {
+        failedWith_ = pieceError_.load();
         return false;
     }
     // WinINet writes a completed piece's count where it was given; a write that succeeds
     // has taken the whole piece, should the count not have been written.
     taken = pieceLanding_ != 0 ? pieceLanding_ : size;
     return true;
+}
+
+void BodyWriter::CancelPendingPiece() {
+    // The piece may have completed in the meantime; closing the handle then cancels
+    // nothing, and its completion is already in.
+    if (!piecePending_) {
+        WaitForSingleObject(pieceDone_, INFINITE);
+        return;
+    }
+    closedRequest_ = true;
+    Platform().InternetCloseHandle(request_);
+    // WinINet completes a cancelled operation before it reports the handle closed; until
+    // then it may still read the piece and write its count.
+    WaitForSingleObject(pieceDone_, INFINITE);
 }
 
 bool BodyWriter::TakeCompletion(DWORD result, DWORD error) {

@@ -22,6 +22,9 @@ inline constexpr char SendFailed[] = "request failed";
 inline constexpr char AsyncRequestFailed[] = "asynchronized request failed...";
 // A POST whose owner stopped it before WinINet had the request: nothing was sent.
 inline constexpr char StoppedBeforeSending[] = "not sent: stopped before the request went out";
+// A POST whose time-outs WinINet refused: sent with its defaults, it could be cut off
+// before the waits the program chose (Windows waits 30 s for an answer).
+inline constexpr char LimitsRefused[] = "not sent: a time-out could not be set";
 inline constexpr char ConnectionFailed[] = "connection failed...";
 inline constexpr char ResponseFailed[] = "response failed...";
 } // namespace ClientError

@@ -17,6 +17,7 @@
 #include "http/body_writer.h"
 #include "http/heap_block.h"
 #include "http/http_types.h"
+#include "upload/multipart_layout.h"
 #include "util/paths.h"
 
 #include <windows.h>
@@ -157,10 +158,16 @@ constexpr DWORD BodyProgressSlice = CompletionWaitSlice;
 // measured, 8 kbit/s to loopback), so there is nothing to watch, and a writer's thread
 // would add its start and its wake-up to every small photo (about 4 ms a file under Wine).
 constexpr std::uint32_t WholeBodyLimit = 16 * 1024;
-// The socket's own send time-out lies this far beyond the stall limit: the sending thread
-// judges a stall first, and a writer left blocked on a dead link still ends by itself, so
-// that its job and its body can go.
-constexpr DWORD StalledWriteGrace = 10000;
+// WinINet's own time-outs lie this far beyond the waits the program judges by, so that the
+// program judges first (Windows may fire a receive time-out up to 6 s late): the send
+// time-out beyond the stall limit, so that a writer left blocked on a dead link still ends
+// by itself and its job and body can go; the receive time-out beyond the wait for the
+// answer with the body's drain.
+constexpr DWORD SocketLimitGrace = 10000;
+// The connect time-out: WinINet gives up on a host that does not answer, and reports it,
+// well before the client's wait for the send's completion (60 s) would give up on the
+// request and leave it to WinINet. Windows and Wine both default to 60 s, which races it.
+constexpr DWORD ConnectLimit = 30000;
 
 class AsyncHttpClient : public HttpClient {
   public:
@@ -196,6 +203,9 @@ class AsyncHttpClient : public HttpClient {
     // How long a body may go without WinINet taking a byte of it before its send counts as
     // stalled. A slow link is not a stalled one: only a body that stops moving fails.
     DWORD stallLimit = DefaultStallLimit;
+    // How long the caller waits for the answer once the body has left (the body's drain
+    // comes on top): WinINet's receive time-out is set beyond it. A job sets its own.
+    DWORD answerLimit = DefaultStallLimit;
     // Set when the last request's body stalled. Nothing will complete that request, so a
     // wait for it ends at once, as one that ran out would.
     bool bodyStalled = false;
@@ -205,11 +215,23 @@ class AsyncHttpClient : public HttpClient {
     bool BodyWriterRunning() const { return !bodyWriter_.Ended(); }
     // Waits up to limit ms for the body's writer to end; true when it has (or never ran).
     bool AwaitBodyWriter(DWORD limit) const;
-    // After a body written in pieces: how long what the socket still held after the last
-    // piece may take to leave, at the rate the pieces measured and with a margin (see
-    // BodyPace::DrainMs; 0 when they measured none, or for a request without pieces).
-    // The answer's time is counted from then.
+    // Once the body is out: how long what the socket still held after its end may take to
+    // leave, at the rate the pieces measured and with a margin, or at the floor rate where
+    // they measured none or the body went with the headers (see BodyPace::DrainMs). The
+    // answer's time is counted from then. 0 until the body is out.
     DWORD BodyDrainAllowance() const { return bodyDrainAllowance_; }
+    // The part of that allowance a measured rate backs: 0 where only the floor rate gave
+    // one (a body that went without a wait, on any link from the crawl up).
+    DWORD MeasuredDrainAllowance() const { return measuredDrainAllowance_; }
+    // Whether the last request's body has gone to WinINet with its end (the whole body in
+    // the send's record, or the end written by the writer): from then on the service may
+    // get the body whole, whatever the client does, and only its answer says whether it
+    // stored it.
+    bool BodyEndHandedOver() const { return recordCarriedEnd_ || bodyWriter_.EndHandedOver(); }
+    // Closes the handles as HttpClient's does, but not a request handle that the body's
+    // writer has closed itself to cancel a pending piece: by now its value may name
+    // another request. Every job's path closes its handles through this one.
+    void CloseHandles();
     // The status callback, for a REQUEST_COMPLETE: true when it ends a pending piece of the
     // body, which then has nothing to do with the request's own completion.
     bool TakePieceCompletion(DWORD result, DWORD error) {
@@ -232,12 +254,26 @@ class AsyncHttpClient : public HttpClient {
     // of the announced body that the record does not carry, taking sentBody, while watching
     // it go. Returns once it is all out, or once a piece failed (the end request then finds
     // the connection broken); throws when a stop came or the body stalled (bodyStalled
-    // set), leaving the writer to end after the piece in hand. A test's job calls it alone.
+    // set), leaving the writer to end after the piece in hand, and when the writer had to
+    // cancel a piece that did not end (bodyStalled set). A stall after the body's end was
+    // handed over is waited out instead: given up then, the body could still arrive whole.
+    // A test's job calls it alone.
     void SendRestOfBody(const INTERNET_BUFFERSA& record);
 
   private:
     BodyWriter bodyWriter_;
-    DWORD bodyDrainAllowance_ = 0;
+    // Read by the UI thread's teardown while the job's thread sets them.
+    std::atomic<DWORD> bodyDrainAllowance_{0};
+    std::atomic<DWORD> measuredDrainAllowance_{0};
+    std::atomic<bool> recordCarriedEnd_{false};
+
+    // WinINet's time-outs for the request about to be sent, each beyond the program's own
+    // wait for that step; throws when WinINet refuses one.
+    void SetRequestLimits();
+    // The receive time-out once the body is out: the answer's wait and the body's drain.
+    void SetAnswerLimit();
+    // The request handle is the writer's to close once it has cancelled a piece with it.
+    void ForgetRequestClosedByWriter();
 
     // What both asynchronous POSTs do once their record is filled: send it, wait for the
     // send to complete, start the end request.
@@ -258,3 +294,7 @@ inline constexpr char UploadBoundary[] = "--TAVIK-VISTORA-UPLOAD-FORM-DATA";
 inline constexpr char UploadContentType[] =
     "Content-Type: multipart/form-data; boundary=--TAVIK-VISTORA-UPLOAD-FORM-DATA\r\n";
 inline constexpr char FormContentType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
+// The end of an upload's body that its writer holds back (body_writer.h): the line break
+// that ends the file's bytes and the closing line, which no cut body can hold.
+constexpr std::uint32_t UploadBodyEndLength =
+    2 + ClosingLineFixedLength + (sizeof UploadBoundary - 1);

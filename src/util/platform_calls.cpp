@@ -5,8 +5,9 @@
 namespace {
 
 PlatformCalls RealCalls() {
-    return PlatformCalls{::GetVersion,       ::DdeImpersonateClient, ::RevertToSelf,
-                         ::GetAsyncKeyState, ::_beginthreadex,       ::InternetWriteFile};
+    return PlatformCalls{::GetVersion,         ::DdeImpersonateClient, ::RevertToSelf,
+                         ::GetAsyncKeyState,   ::_beginthreadex,       ::InternetWriteFile,
+                         ::InternetCloseHandle};
 }
 
 PlatformCalls calls = RealCalls();

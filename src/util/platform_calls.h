@@ -15,6 +15,9 @@ struct PlatformCalls {
     // The body's writer sends each piece through this: a stand-in can make a piece pend,
     // as Windows' WinINet may and Wine's never does.
     BOOL(WINAPI* InternetWriteFile)(HINTERNET file, LPCVOID buffer, DWORD size, LPDWORD written);
+    // ... and cancels a pending piece by closing the request through this: a stand-in sees
+    // which handle went, and that no piece followed it.
+    BOOL(WINAPI* InternetCloseHandle)(HINTERNET handle);
 };
 
 // The table in use; tests overwrite entries and restore them with ResetPlatformCalls.

@@ -12,6 +12,7 @@ import json
 import os
 import socket
 import threading
+import time
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -242,6 +243,30 @@ def test_a_read_that_stays_pending_gives_up_after_its_wait(service, tmp_path):
     assert run.result["completed"]
     assert run.result["chunks"] == [-1]
     assert b"ReadResponse: response failed...\n" in run.debug
+
+
+def test_winnets_wait_for_the_answer_ends_where_the_clients_does(service, tmp_path):
+    # Wine waits for ever by default and Windows 30 s; the client sets WinINet's receive
+    # time-out on each request to its own wait for the answer, here 1 s, and 10 s beyond.
+    service.set_faults([Fault(endpoint="sink", delay=40)])
+    photo = tmp_path / "a.jpg"
+    photo.write_bytes(b"0123456789")
+    started = time.monotonic()
+    run = drive(
+        "async-multipart",
+        service.sink_url,
+        "/sink",
+        file_field("file", photo),
+        "--answer-limit",
+        1000,
+        "--wait",
+        30000,
+        timeout=120,
+    )
+    assert run.result["completed"], run.result
+    assert time.monotonic() - started < 30
+    # Nothing of the answer came.
+    assert bytes.fromhex(run.result["answer"]) == b""
 
 
 @pytest.mark.parametrize(

@@ -11,7 +11,8 @@
 // (pause between the completion and the first read), --wait MS (completion wait,
 // 60000 by default), --closings N (closing notifications to wait for after
 // CloseHandles, 2 by default, as the jobs wait), --repeat N (the asynchronous operation
-// N times in a row, one JSON object per line).
+// N times in a row, one JSON object per line), --answer-limit MS (the client's wait for
+// the answer, which WinINet's receive time-out follows; 60000 by default).
 
 #include "http/http_client.h"
 #include "http/url_parser.h"
@@ -33,6 +34,7 @@ struct Options {
     DWORD wait = 60000;
     int closings = 2;
     int repeat = 1;
+    DWORD answerLimit = DefaultStallLimit;
 };
 
 std::string Hex(const char* data, std::size_t length) {
@@ -124,6 +126,7 @@ void PrintReading(const Reading& reading) {
 int RunAsyncOnce(RequestKind kind, const char* url, const char* path, const Options& options,
                  const std::vector<std::string>& fields) {
     RecordingClient job;
+    job.answerLimit = options.answerLimit;
     const DWORD_PTR context = job.Context();
     const bool opened = job.OpenWithCallback(url);
     std::printf("{\"opened\": %s", opened ? "true" : "false");
@@ -260,6 +263,8 @@ int main(int argc, char** argv) {
             options.readSize = std::atoi(argv[++i]);
         else if (arg == "--read-delay" && i + 1 < argc)
             options.readDelay = static_cast<DWORD>(std::atol(argv[++i]));
+        else if (arg == "--answer-limit" && i + 1 < argc)
+            options.answerLimit = static_cast<DWORD>(std::atol(argv[++i]));
         else if (arg == "--closings" && i + 1 < argc)
             options.closings = std::atoi(argv[++i]);
         else if (arg == "--wait" && i + 1 < argc)
