@@ -156,6 +156,8 @@ class AlbumApp:
             self.journal.update(entry, fault=f"rule {picked[0]}: {fault.describe()}")
         if fault is not None and fault.hold_body:
             request.reader.hold(fault.hold_body)
+        if fault is not None and fault.read_rate:
+            request.reader.throttle(fault.read_rate)
         if fault is not None and fault.drop_during_body:
             self._reset_during_body(request, entry, fault)
         act = fault is None or fault.process or not fault.replaces_answer

@@ -30,7 +30,9 @@ class Fault:
     `drop_during_body` resets the connection while the body is still coming;
     `drip` seconds between the single bytes of the answer body;
     `hold_body` seconds before the request body is read at all, through a small
-    receive buffer, so that a client is still sending its body meanwhile.
+    receive buffer, so that a client is still sending its body meanwhile;
+    `read_rate` bytes a second at which the body is then read, through the same
+    small buffer: a service that reads slowly, a client's send that takes long.
 
     A fault that replaces the answer (body, status, drop, drop_during_body)
     leaves the request unprocessed: no session, nothing stored, and an empty
@@ -52,6 +54,7 @@ class Fault:
     drop_during_body: bool = False
     drip: float | None = None
     hold_body: float = 0.0
+    read_rate: float | None = None
     name: str | None = None
 
     def __post_init__(self):
@@ -72,6 +75,7 @@ class Fault:
         _require(self.delay >= 0, "delay must be >= 0")
         _require(self.drip is None or self.drip > 0, "drip must be > 0")
         _require(self.hold_body >= 0, "hold_body must be >= 0")
+        _require(self.read_rate is None or self.read_rate > 0, "read_rate must be > 0")
         _require(
             self.status is None or 100 <= self.status <= 599,
             "status must be an HTTP status code",
@@ -114,6 +118,8 @@ class Fault:
             parts.append(f"drip {self.drip:g}s")
         if self.hold_body:
             parts.append(f"body held {self.hold_body:g}s")
+        if self.read_rate:
+            parts.append(f"body read at {self.read_rate:g} B/s")
         if self.process and self.replaces_answer:
             parts.append("processed")
         return ", ".join(parts) or "no effect"

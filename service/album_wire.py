@@ -160,6 +160,8 @@ class BodyReader:
         self._sha256 = hashlib.sha256()
         self.size = 0
         self.complete = True
+        self._rate: float | None = None
+        self._paced_from = 0.0
 
     def hold(self, seconds: float) -> None:
         """Reads nothing for the given time."""
@@ -170,16 +172,34 @@ class BodyReader:
         time.sleep(seconds)
         self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, RELEASED_RECEIVE_BUFFER)
 
+    def throttle(self, bytes_per_second: float) -> None:
+        """Reads the rest of the body at no more than this rate, through the small
+        receive buffer, so that the sender's socket holds little of it."""
+        if self._socket is not None:
+            self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, HELD_RECEIVE_BUFFER)
+        self._rate = bytes_per_second
+        self._paced_from = time.monotonic() - self.size / bytes_per_second
+
     def read(self, size: int = -1) -> bytes:
         size = self._bounded(size)
         if size == 0:
             return b""
+        if self._rate is not None:
+            size = READ_CHUNK if size < 0 else min(size, READ_CHUNK)
         try:
             data = self._stream.read(size) if size > 0 else self._stream.read()
         except OSError:
             data = b""
         self._account(data, size)
+        self._keep_pace()
         return data
+
+    def _keep_pace(self) -> None:
+        if self._rate is None:
+            return
+        delay = self._paced_from + self.size / self._rate - time.monotonic()
+        if delay > 0:
+            time.sleep(delay)
 
     def _bounded(self, size: int) -> int:
         if self._remaining is None:

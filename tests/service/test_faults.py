@@ -116,15 +116,20 @@ def test_drip_sends_the_answer_one_byte_at_a_time(service, session):
     assert body_arrivals[-1] - body_arrivals[0] >= 0.9 * 6 * interval - 0.06
 
 
-def test_a_held_body_is_read_late_and_whole(service, session):
-    service.set_faults([Fault(endpoint="upload", hold_body=0.5)])
-    data = bytes(range(256)) * 40
+@pytest.mark.parametrize(
+    "fault, least",
+    [({"hold_body": 0.5}, 0.5), ({"read_rate": 200_000}, 0.9 * 512_000 / 200_000)],
+    ids=["held", "read slowly"],
+)
+def test_a_held_or_slowly_read_body_is_read_late_and_whole(service, session, fault, least):
+    service.set_faults([Fault(endpoint="upload", **fault)])
+    data = bytes(range(256)) * 2000
 
     started = time.monotonic()
     answer = upload(service, session, data=data)
 
     assert answer.body == b"success"
-    assert time.monotonic() - started >= 0.5
+    assert time.monotonic() - started >= least
     assert service.stored_files(USER) == {"a.jpg": data}
 
 
