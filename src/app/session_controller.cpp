@@ -221,7 +221,22 @@ void ResumeHeldStep(HWND window) {
         TakeStep(window, step);
 }
 
+namespace {
+
+// A completion message that the job in hand has not posted: any program can post one to
+// the window. Taken for the job's, it would end a login or an upload still under way.
+bool NotFromJob(const HttpJob* job) {
+    if (job == nullptr || job->Completed())
+        return false;
+    OutputDebugStringA("completion message ignored: the job has not finished\n");
+    return true;
+}
+
+} // namespace
+
 void OnLoginDone(HWND window, int result) {
+    if (NotFromJob(CurrentLoginJob))
+        return;
     // No job to finish: the message comes from a job that a teardown already took away.
     if (!Steps().FinishLogin())
         return;
@@ -240,9 +255,13 @@ void OnLoginDone(HWND window, int result) {
     InvalidateRect(window, nullptr, TRUE);
 }
 
-void OnUploadDone(HWND window, int result) {
+void OnUploadDone(HWND window, int posted) {
+    if (NotFromJob(CurrentUploadJob))
+        return;
     const int uploadedBefore = UploadedCount;
-    if (!Steps().FinishUpload(result))
+    // The message says that the job has finished; the result is the job's own.
+    const int result = Steps().FinishUpload(posted);
+    if (result == NoUploadJob)
         return;
     // FinishUpload's alert after too many failures is a modal loop.
     if (WindowClosedMeanwhile(window))

@@ -46,7 +46,7 @@ struct SessionSteps {
     bool (*FinishLogin)();
     int (*StartUpload)(HWND mainWindow, HWND transferBar, HWND queueList, int row,
                        const char* path);
-    bool (*FinishUpload)(int result);
+    int (*FinishUpload)(int result);
     void (*ShowAlert)(const char* text);
     int (*SaveSettings)();
 };

@@ -16,6 +16,7 @@ HttpJob::HttpJob() {
     stopEvent = stopSignal_;
     // The job's minute for a request measures a link that does not move, not a slow one.
     stallLimit = RequestTimeout;
+    answerLimit = RequestTimeout;
     quitSignal_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     quitEvent = quitSignal_;
 }
@@ -67,9 +68,15 @@ void HttpJob::ResetRunFields() {
     std::memset(ResponseBuffer, 0, sizeof ResponseBuffer);
     ResponseLength = 0;
     StopRequested = 0;
+    completed_ = false;
     sendShareShown_ = 0;
     if (stopSignal_ != nullptr)
         ResetEvent(stopSignal_);
+}
+
+bool HttpJob::Completed() const {
+    return completed_ || (threadHandle != nullptr && running == 0 &&
+                          WaitForSingleObject(threadHandle, 0) == WAIT_OBJECT_0);
 }
 
 void HttpJob::CloseAndDrain() {
@@ -140,6 +147,7 @@ bool HttpJob::AnsweredWithSuccessStatus() {
 }
 
 int HttpJob::Complete(int result) {
+    completed_ = true;
     PostMessageA(NotifyWindow, NotifyMessage, NotifyParam, result);
     return result;
 }
@@ -216,6 +224,10 @@ bool WaitForThread(HttpJob& job, DWORD limit) {
 }
 
 } // namespace
+
+int AwaitJobResult(HttpJob& job, DWORD limit) {
+    return WaitForThread(job, limit) ? OwnResult(job) : ResultUnknown;
+}
 
 void TeardownPause(DWORD ms) {
     const DWORD start = GetTickCount();

@@ -72,6 +72,10 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
 
     // The per-run fields back to zero (part of each job's Configure).
     void ResetRunFields();
+    // Whether the run has posted its completion message, its last act, or its thread has
+    // ended with the run returned. A completion message is taken for the job's only once
+    // this holds: any program can post one.
+    bool Completed() const;
 
     std::atomic<int> LastStatus{0};
     std::atomic<int> BytesSent{0};
@@ -103,6 +107,7 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     int Complete(int result);
 
   private:
+    std::atomic<bool> completed_{false};
     HANDLE stopSignal_ = nullptr;
     // Where this job has put the bar, and how much of the send's span its progress showed.
     int barPosition_ = 0;
@@ -132,6 +137,11 @@ void TeardownPause(DWORD ms);
 // What DisposeJob returns for a job whose run has not ended (or never started): its own
 // result is not known.
 constexpr int ResultUnknown = -1;
+
+// Main thread: waits up to limit ms for the job's thread to end, servicing the messages
+// it sends meanwhile and closing an alert it shows; the JobResult its run returned once it
+// has ended, ResultUnknown otherwise.
+int AwaitJobResult(HttpJob& job, DWORD limit);
 
 // Retires the job and destroys it. A job that WinINet may still report to (a request
 // whose answer never came stays open in WinINet until the connection gives up) is kept

@@ -214,10 +214,28 @@ int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, cons
     return -1;
 }
 
-bool FinishUpload(int result) {
+namespace {
+
+// The window's teardown: a job whose photo may arrive whole is given the time its answer
+// needs before the stop ends its wait. The allowance is looked at again and again: it is
+// known only once the end of the body has left the writer.
+void AwaitAnswerAfterQuit(UploadJob& job) {
+    if (!job.BodyEndHandedOver())
+        return;
+    OutputDebugStringA("quit: the photo's last bytes are out, its answer is awaited\n");
+    const DWORD start = GetTickCount();
+    while (AwaitJobResult(job, QuitAnswerSlice) == ResultUnknown) {
+        if (GetTickCount() - start >= QuitAnswerGrace + job.MeasuredDrainAllowance())
+            return;
+    }
+}
+
+} // namespace
+
+int FinishUpload(int result) {
     UploadJob* job = CurrentUploadJob;
     if (job == nullptr)
-        return false;
+        return NoUploadJob;
     // Taken out before anything that can run a modal loop (the alert below): a teardown
     // that runs inside that loop, the window's destruction say, must not find the job a
     // second time.
@@ -225,24 +243,34 @@ bool FinishUpload(int result) {
     char sentPath[NameSize];
     CopyText(sentPath, job->FilePath);
     const FileStamp sentFile = job->sentFile;
-    if (result == Ok) {
+    // Only the job's own result deletes a photo. A job that has not ended yet is being
+    // torn down: its photo counts as not stored unless its run ends with "success".
+    const int own = job->Completed() ? AwaitJobResult(*job, CompletedJobEndLimit) : ResultUnknown;
+    int stood = own;
+    if (own == ResultUnknown)
+        stood = result == Ok ? Interrupted : result;
+    if (stood == Ok) {
         RecordConfirmedUpload(sentPath, sentFile);
     } else {
         SetStatus(UploadList, UploadRow, Waiting);
         FailureCount += 1;
         if (FailureCount > FailureLimit)
-            UploadJob::ShowJobResult(result, true);
+            UploadJob::ShowJobResult(stood, true);
         else
             TeardownPause(FailedUploadPause);
     }
+    if (own == ResultUnknown)
+        AwaitAnswerAfterQuit(*job);
     static_cast<WorkerJob*>(job)->RequestStop();
     TeardownPause(UploadTeardownPause);
     // The window's teardown ends an upload as interrupted, yet inside the pauses above the
     // job may have read the album's "success" for the request already on the wire. The
     // photo is then stored: kept in temp, it would go to the album a second time with the
     // next hand-over. Once its thread has ended the job's own word stands.
-    if (DisposeJob(job) == Ok && result != Ok)
+    if (DisposeJob(job) == Ok && stood != Ok) {
         RecordConfirmedUpload(sentPath, sentFile);
+        stood = Ok;
+    }
     TeardownPause(UploadTeardownPause);
-    return true;
+    return stood;
 }

@@ -9,6 +9,7 @@
 #include "support/dialog_answerer.h"
 #include "support/main_window_fixture.h"
 #include "support/queue_list.h"
+#include "upload/upload_job.h"
 #include "util/bounded_text.h"
 
 #include <commctrl.h>
@@ -58,9 +59,9 @@ int StartUploadStep(HWND, HWND, HWND list, int row, const char*) {
 }
 
 // Keeps the counters and the row as the real teardown does.
-bool FinishUploadStep(int result) {
+int FinishUploadStep(int result) {
     if (!steps.jobRunning)
-        return false;
+        return NoUploadJob;
     steps.jobRunning = false;
     if (result == 0 && steps.replacedNext) {
         steps.replacedNext = false;
@@ -76,7 +77,7 @@ bool FinishUploadStep(int result) {
     }
     if (steps.duringFinish != nullptr)
         steps.duringFinish();
-    return true;
+    return result;
 }
 
 void AlertStep(const char* text) {

@@ -26,14 +26,29 @@ uintptr_t NoThread(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned
     return 0;
 }
 
-unsigned __stdcall NoRun(void*) {
+// A job thread that ends at once as a run that returned PlayedResult, without running
+// the job: the test plays its end.
+int PlayedResult = Ok;
+unsigned __stdcall EndAsRun(void* argument) {
+    WorkerJob* job = static_cast<WorkerJob*>(argument);
+    job->exitCode = PlayedResult;
+    job->running = 0;
     return 0;
 }
+uintptr_t RunThatEnds(void* security, unsigned stackSize, unsigned(__stdcall*)(void*),
+                      void* argument, unsigned flags, unsigned* threadId) {
+    return _beginthreadex(security, stackSize, EndAsRun, argument, flags, threadId);
+}
 
-// A job thread that ends at once without running the job: the test plays its end.
-uintptr_t IdleThread(void* security, unsigned stackSize, unsigned(__stdcall*)(void*), void*,
-                     unsigned flags, unsigned* threadId) {
-    return _beginthreadex(security, stackSize, NoRun, nullptr, flags, threadId);
+// A job thread that runs until the test lets it end, as a job awaiting its answer does.
+HANDLE RunRelease = nullptr;
+unsigned __stdcall RunUntilReleased(void* argument) {
+    WaitForSingleObject(RunRelease, HangLimit);
+    return EndAsRun(argument);
+}
+uintptr_t RunThatWaits(void* security, unsigned stackSize, unsigned(__stdcall*)(void*),
+                       void* argument, unsigned flags, unsigned* threadId) {
+    return _beginthreadex(security, stackSize, RunUntilReleased, argument, flags, threadId);
 }
 
 bool Exists(const std::string& path) {
@@ -61,12 +76,13 @@ class UploadJobTest : public ::testing::Test {
     // A finished upload of path from row 0, as its job saw the file when it built the
     // body; returns the row's status afterwards.
     std::string FinishSuccessfulUpload(const std::string& path, const FileStamp& sent) {
-        platform.calls().BeginThread = IdleThread;
+        PlayedResult = Ok;
+        platform.calls().BeginThread = RunThatEnds;
         EXPECT_EQ(StartUpload(window, nullptr, list, 0, path.c_str()), 0);
         if (CurrentUploadJob == nullptr)
             return "no job";
         CurrentUploadJob->sentFile = sent;
-        EXPECT_TRUE(FinishUpload(Ok));
+        EXPECT_EQ(FinishUpload(Ok), Ok);
         return QueueCell(list, 0, 0);
     }
 
@@ -102,7 +118,7 @@ TEST_F(UploadJobTest, AFileThatCannotGoIntoABodyEndsItsAttemptAtOnceAsRejected) 
     EXPECT_TRUE(WaitUntil(
         [&] { return PeekMessageA(&done, window, WM_UPLOAD_DONE, WM_UPLOAD_DONE, PM_REMOVE); }));
     EXPECT_EQ(done.lParam, Rejected);
-    EXPECT_TRUE(FinishUpload(static_cast<int>(done.lParam)));
+    EXPECT_EQ(FinishUpload(static_cast<int>(done.lParam)), Rejected);
     EXPECT_EQ(QueueCell(list, 0, 0), "待機");
     EXPECT_TRUE(Exists(huge));
     Settings = saved;
@@ -165,4 +181,33 @@ TEST_F(UploadJobTest, ASuccessDeletesOnlyTheFileWhoseBytesWentOut) {
     EXPECT_EQ(FinishSuccessfulUpload(outside, StampOfPath(outside.c_str())), "完了");
     EXPECT_TRUE(Exists(outside));
     EXPECT_EQ(UploadedCount, 4);
+}
+
+// The completion message only says that the job has finished: any program can post one,
+// and only the job's own result, from a run that has ended, deletes a photo.
+TEST_F(UploadJobTest, OnlyTheJobsOwnSuccessDeletesThePhoto) {
+    const std::string path = files.PathOf("a.jpg");
+    files.Put("a.jpg");
+
+    // A message that says 0 while the job still runs is not the job's: nothing happens.
+    RunRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    platform.calls().BeginThread = RunThatWaits;
+    PlayedResult = Interrupted;
+    ASSERT_EQ(StartUpload(window, nullptr, list, 0, path.c_str()), 0);
+    UploadJob* running = CurrentUploadJob;
+    OnUploadDone(window, Ok);
+    EXPECT_EQ(CurrentUploadJob, running);
+    EXPECT_EQ(QueueCell(list, 0, 0), "アップ中");
+    EXPECT_TRUE(Exists(path));
+
+    // The run ends interrupted; a 0 in the message does not make it a success.
+    SetEvent(RunRelease);
+    EXPECT_TRUE(WaitUntil([&] { return running->Completed(); }));
+    EXPECT_EQ(FinishUpload(Ok), Interrupted);
+    EXPECT_EQ(QueueCell(list, 0, 0), "待機");
+    EXPECT_TRUE(Exists(path));
+    EXPECT_EQ(UploadedCount, 0);
+    EXPECT_EQ(FailureCount, 1);
+    CloseHandle(RunRelease);
+    RunRelease = nullptr;
 }
