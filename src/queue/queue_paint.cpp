@@ -8,6 +8,7 @@ namespace {
 // for good or the list's own timer gone.
 HWND heldList = nullptr;
 UINT_PTR paintTimer = 0;
+DWORD heldSince = 0;
 
 void CALLBACK LetPaintGo(HWND, UINT, UINT_PTR, DWORD) {
     ReleaseQueuePaint(heldList);
@@ -23,8 +24,13 @@ void StopPaintTimer() {
 } // namespace
 
 void HoldQueuePaint(HWND list) {
-    if (list == nullptr || list == heldList)
+    if (list == nullptr)
         return;
+    if (list == heldList) {
+        if (GetTickCount() - heldSince < QueuePaintDelay)
+            return;
+        ReleaseQueuePaint(list);
+    }
     // Another list's hold (a list made anew) ends before this one begins.
     ReleaseQueuePaint(heldList);
     paintTimer = SetTimer(nullptr, 0, QueuePaintDelay, LetPaintGo);
@@ -32,6 +38,7 @@ void HoldQueuePaint(HWND list) {
         return;
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     heldList = list;
+    heldSince = GetTickCount();
 }
 
 void ReleaseQueuePaint(HWND list) {

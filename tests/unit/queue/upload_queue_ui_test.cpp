@@ -1,3 +1,4 @@
+#include "queue/queue_paint.h"
 #include "queue/queue_snapshot.h"
 #include "queue/upload_queue.h"
 #include "support/queue_list.h"
@@ -146,4 +147,38 @@ TEST_F(UploadQueueTest, APathLongerThanTheBufferCountsAsMissingAndIsNotCut) {
     EXPECT_EQ(ResolveNextFile(snapshot, 0, path, MAX_PATH), -1);
     EXPECT_STREQ(path, "");
     EXPECT_EQ(path[MAX_PATH], 'x');
+}
+
+namespace {
+
+// The list's redraw switched on again, counted as the list receives it.
+int RedrawsLetGo = 0;
+WNDPROC ListProc = nullptr;
+LRESULT CALLBACK CountRedraws(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETREDRAW && wParam != FALSE)
+        ++RedrawsLetGo;
+    return CallWindowProcA(ListProc, window, message, wParam, lParam);
+}
+
+} // namespace
+
+// A host that pokes without a pause keeps a posted message waiting, and WM_TIMER never
+// comes: the rows themselves let the held paint go once its delay has passed.
+TEST_F(UploadQueueTest, RowsArrivingWithoutAPauseStillGetTheListPaintedInTime) {
+    RedrawsLetGo = 0;
+    ListProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountRedraws)));
+    const DWORD start = GetTickCount();
+    int rows = 0;
+    // No message is dispatched meanwhile, as under a stream of pokes.
+    while (GetTickCount() - start < 5 * QueuePaintDelay) {
+        AddFile(list, "a.jpg");
+        ++rows;
+        Sleep(5);
+    }
+    // One paint for every delay the stream lasted, give or take the first and the last.
+    EXPECT_GE(RedrawsLetGo, 3) << rows << " rows";
+    EXPECT_LE(RedrawsLetGo, 6) << rows << " rows";
+    DropQueuePaintHold(list);
+    SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc));
 }
