@@ -50,6 +50,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_RUN_STEP:
         OnRunStep(window);
         return 0;
+    case WM_TIMER:
+        OnTimer(window, wParam);
+        return 0;
+    case WM_ENTERMENULOOP:
+    case WM_EXITMENULOOP:
+        OnMenuLoop(window, message == WM_ENTERMENULOOP);
+        return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }
@@ -187,6 +194,33 @@ void OnClose(HWND window) {
     // After "いいえ" the run takes the step it held back while the question was open; after
     // "はい" the window is gone, and the step with it.
     ResumeHeldStep(window);
+}
+
+// --- WM_ENTERMENULOOP, WM_EXITMENULOOP ----------------------------------------------
+
+namespace {
+
+bool menuOpen = false;
+
+} // namespace
+
+void OnMenuLoop(HWND window, bool entering) {
+    menuOpen = entering;
+    // The held step goes behind the command the menu posts, so that 終了 ends the run
+    // before it starts anything.
+    if (!entering)
+        ResumeHeldStepLater(window);
+}
+
+bool MenuOpen() {
+    return menuOpen;
+}
+
+// --- WM_TIMER -----------------------------------------------------------------------
+
+void OnTimer(HWND window, UINT_PTR id) {
+    if (id == RunStepTimer)
+        OnRunStepTimer(window);
 }
 
 // --- WM_DESTROY ---------------------------------------------------------------------

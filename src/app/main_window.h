@@ -19,6 +19,11 @@ void OnSize(HWND window, WPARAM wParam, LPARAM lParam);
 void OnClose(HWND window);
 // Whether the close question is open: while it is, the run starts nothing.
 bool CloseQuestionOpen();
+// WM_ENTERMENULOOP and WM_EXITMENULOOP: whether the user is choosing from the menu, where
+// the run starts nothing either.
+void OnMenuLoop(HWND window, bool entering);
+bool MenuOpen();
+void OnTimer(HWND window, UINT_PTR id);
 void OnDestroy(HWND window);
 LRESULT OnCommand(HWND window, int id, int code, LPARAM lParam);
 

@@ -130,9 +130,10 @@ void TakeStep(HWND window, RunStep step) {
     // After a quit the run takes no step: no job, and no save at its end.
     if (WindowClosedMeanwhile(window))
         return;
-    // While the user is asked whether to stop, nothing starts: a "はい" given meanwhile
-    // is read only once this handler has returned to the question's loop.
-    if (CloseQuestionOpen()) {
+    // While the user is asked whether to stop, or is choosing from the menu (終了 among
+    // its items), nothing starts: a "はい" or 終了 given meanwhile is read only once this
+    // handler has returned to the question's or the menu's loop.
+    if (CloseQuestionOpen() || MenuOpen()) {
         heldStep = step;
         return;
     }
@@ -163,11 +164,13 @@ void TakeStep(HWND window, RunStep step) {
     }
 }
 
-// Every step goes through the window's queue, behind what came in while the UI thread
-// was busy (a teardown's pauses hold it for a second and more): a File > 終了, a close or
-// a host's command posted meanwhile is handled first, in the order it came, and nothing is
-// taken out of the queue to look for it. After a quit the window is gone, and the step
-// with the messages posted to it. Only a queue too full to take the step takes it at once.
+// Every step goes through the window's queue, behind what was posted while the UI thread
+// was busy (a teardown's pauses hold it for a second and more): a File > 終了 or a host's
+// command posted meanwhile is handled first, in the order it came. A person's click or key
+// is not posted: the queue gives every posted message before any input, whenever it came,
+// so a step that finds input waiting goes on a timer (OnRunStep), and WM_TIMER comes only
+// once no input waits. After a quit the window is gone, and the step with the messages
+// posted to it. Only a queue too full to take the step takes it at once.
 void PostStep(HWND window, RunStep step) {
     postedStep = step;
     if (PostMessageA(window, WM_RUN_STEP, 0, 0))
@@ -208,10 +211,40 @@ void StartRun(HWND window) {
     PostStep(window, RunStep::Start);
 }
 
+namespace {
+
+// Input that came while the UI thread was busy and has not been handled yet: a click on
+// the close box or the menu, a key such as Alt+F4.
+bool InputWaits() {
+    return (HIWORD(GetQueueStatus(QS_INPUT)) & QS_INPUT) != 0;
+}
+
+} // namespace
+
 void OnRunStep(HWND window) {
+    // The step stays posted meanwhile: one more WM_RUN_STEP only says again that it is due.
+    if (InputWaits() && SetTimer(window, RunStepTimer, 0, nullptr) != 0)
+        return;
     const RunStep step = postedStep;
     postedStep = RunStep::None;
     TakeStep(window, step);
+}
+
+void OnRunStepTimer(HWND window) {
+    KillTimer(window, RunStepTimer);
+    OnRunStep(window);
+}
+
+void ResumeHeldStepLater(HWND window) {
+    const RunStep step = heldStep;
+    heldStep = RunStep::None;
+    if (step == RunStep::None)
+        return;
+    // Taken from the timer, behind every message posted meanwhile: Wine's menu posts the
+    // chosen command before its loop ends, and nothing promises that Windows' does.
+    postedStep = step;
+    if (SetTimer(window, RunStepTimer, 0, nullptr) == 0)
+        PostStep(window, step);
 }
 
 void ResumeHeldStep(HWND window) {

@@ -24,7 +24,8 @@ constexpr int FailureLimit = 10;
 // pauses (FailedUploadPause and twice UploadTeardownPause) a retry starts 2.6 s after a
 // failure, so a service that refuses or is briefly down is not met with a burst: eleven
 // attempts span about half a minute. The pauses block the UI thread; DDE and the window
-// wait meanwhile.
+// wait meanwhile, and a click or key given then is handled before the retry starts
+// (OnRunStep).
 constexpr DWORD RetryPause = 1000;
 
 int Advance(HWND window, bool start);
@@ -33,11 +34,18 @@ int Advance(HWND window, bool start);
 void StartRun(HWND window);
 // Takes the step the run held back while the close question was open (none after a quit).
 void ResumeHeldStep(HWND window);
+// Takes the step held back while the menu was open once the command the menu posted has
+// been handled.
+void ResumeHeldStepLater(HWND window);
 void OnLoginDone(HWND window, int result);
 void OnUploadDone(HWND window, int result);
 // WM_RUN_STEP: takes the run's next step, which the controller posted behind whatever the
-// window's queue held then.
+// window's queue held then; or, while a person's input waits, leaves it to a timer.
 void OnRunStep(HWND window);
+// WM_TIMER of RunStepTimer: the step left for the input to go first is taken now.
+void OnRunStepTimer(HWND window);
+// The main window's timer for a step that waits for input (its only timer of its own).
+constexpr UINT_PTR RunStepTimer = 1;
 
 // What the controller asks of the jobs, the alert and the settings file. Tests replace
 // entries and restore them with ResetSessionSteps.
