@@ -2,8 +2,11 @@
 
 import json
 
+import pytest
+
 import uploader_runs
 import winedrive as wd
+from album_service import Fault
 
 
 def test_handover_copies_pokes_and_starts_the_uploader(install, tmp_path, start_uploader):
@@ -65,6 +68,55 @@ def test_one_conversation_per_topic_with_reads_between_the_pokes(install, album,
     assert [f"delivered: {f.name}" for f in files] == result.stdout.splitlines()[-3:]
     assert album.stored_files(uploader_runs.ACCOUNT) == {f.name: f.read_bytes() for f in files}
     assert list(install.temp.iterdir()) == []
+
+
+CLOSE_QUESTION = "alert: 注意: まだ待機ファイルが残っています。アップロードを中断しますか？"
+
+
+@pytest.mark.parametrize(
+    "password, closing, code, alerts, fates",
+    [
+        (uploader_runs.PASSWORD, [], 0, [], ["delivered"] * 2),
+        (
+            "wrong password",
+            [],
+            1,
+            [
+                "alert: 警告: パスワードもしくはログインネームが異なります",
+                "alert: 警告: ログインに失敗しました",
+            ],
+            ["still in temp"] * 2,
+        ),
+        # The host ends the run: the first photo has gone whole, and its answer is read;
+        # the second stays.
+        (
+            uploader_runs.PASSWORD,
+            ["--close-after", 3],
+            1,
+            [CLOSE_QUESTION],
+            ["delivered", "still in temp"],
+        ),
+    ],
+    ids=["good login", "wrong password", "closed by the host"],
+)
+def test_an_unattended_host_answers_the_alerts_and_learns_the_outcome(
+    password, closing, code, alerts, fates, install, album, sources
+):
+    uploader_runs.configure(install, album)
+    # Each upload is stored at once and answered 6 s later: the host's close, 3 s after the
+    # hand-over, comes while the first photo's answer is awaited.
+    album.set_faults([Fault(endpoint="upload", delay=6, process=True)])
+    files = uploader_runs.make_files(sources, 2)
+    login_data = "\\t".join([album.login_url, album.upload_url, uploader_runs.ACCOUNT, password])
+    result = uploader_runs.hand_over(
+        install, files, "--unattended", "--login-data", login_data, *closing
+    )
+    assert result.returncode == code, result.stdout + result.stderr
+    lines = result.stdout.splitlines()
+    assert [line for line in lines if line.startswith("alert: ")] == alerts
+    assert lines[-2:] == [f"{fate}: {f.name}" for fate, f in zip(fates, files, strict=True)]
+    for fate, f in zip(fates, files, strict=True):
+        assert (install.temp / f.name).exists() == (fate == "still in temp")
 
 
 def test_raw_mode_reports_a_missing_service():

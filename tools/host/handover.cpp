@@ -2,6 +2,7 @@
 
 #include "dde_client.h"
 #include "json_text.h"
+#include "unattended.h"
 #include "util/win_handles.h"
 
 #include <windows.h>
@@ -48,7 +49,19 @@ struct Options {
     double startSeconds = 30;
     bool oneConversation = false;
     DWORD dispatch = StrayAcknowledgementDispatch;
+    bool unattended = false;
+    UnattendedAnswers answers;
     std::vector<std::string> files;
+};
+
+// Unattended, the wait has a bound even when none is given: some alerts come only after
+// the service's time-outs, each of a minute and more.
+constexpr double UnattendedWaitSeconds = 600;
+
+// The uploader's process: for the wait at the end, and its id for the windows it shows.
+struct UploaderProcess {
+    UniqueHandle handle;
+    DWORD id = 0;
 };
 
 std::string Unescape(const std::string& text) {
@@ -110,11 +123,22 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.oneConversation = true;
         else if (arg == "--dispatch" && hasValue)
             options.dispatch = static_cast<DWORD>(std::atol(argv[++i]));
-        else if (arg.compare(0, 2, "--") == 0)
+        else if (arg == "--unattended")
+            options.unattended = true;
+        else if (arg == "--close-after" && hasValue)
+            options.answers.closeAfter = std::atof(argv[++i]);
+        else if (arg == "--close-answer" && hasValue) {
+            const std::string answer = argv[++i];
+            if (answer != "yes" && answer != "no")
+                return false;
+            options.answers.closeQuestion = answer == "yes" ? IDYES : IDNO;
+        } else if (arg.compare(0, 2, "--") == 0)
             return false;
         else
             options.files.push_back(arg);
     }
+    if (options.unattended && options.waitSeconds < 0)
+        options.waitSeconds = UnattendedWaitSeconds;
     if (options.exe.empty()) {
         char self[MAX_PATH] = {};
         GetModuleFileNameA(nullptr, self, sizeof self);
@@ -123,7 +147,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return true;
 }
 
-UniqueHandle StartUploader(const Options& options) {
+UploaderProcess StartUploader(const Options& options) {
     std::string commandLine = "\"" + options.exe + "\"";
     if (options.announceCount) {
         int count = options.count >= 0 ? options.count : static_cast<int>(options.files.size());
@@ -142,19 +166,19 @@ UniqueHandle StartUploader(const Options& options) {
                         &startup, &process)) {
         std::fprintf(stderr, "VistoraHost: cannot start %s (error %lu)\n", options.exe.c_str(),
                      GetLastError());
-        return UniqueHandle();
+        return UploaderProcess();
     }
     CloseHandle(process.hThread);
-    return UniqueHandle(process.hProcess);
+    return UploaderProcess{UniqueHandle(process.hProcess), process.dwProcessId};
 }
 
-UniqueHandle OpenRunningUploader() {
+UploaderProcess OpenRunningUploader() {
     HWND window = FindWindowA(WindowClass, nullptr);
     if (window == nullptr)
-        return UniqueHandle();
+        return UploaderProcess();
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    return UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return UploaderProcess{UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, pid)), pid};
 }
 
 bool ConnectWithin(DdeClient& client, const char* topic, const CONVCONTEXT& context,
@@ -206,14 +230,14 @@ void DispatchMessagesFor(DWORD milliseconds) {
 // Connects to System, starting the uploader when nobody answers; the process is the
 // uploader's, for the wait at the end.
 int ReachUploader(DdeClient& client, const Options& options, const CONVCONTEXT& context,
-                  UniqueHandle& process) {
+                  UploaderProcess& process) {
     if (!client.Connect(Service, "System", &context)) {
         if (FindWindowA(WindowClass, nullptr) != nullptr) {
             std::fprintf(stderr, "VistoraHost: the uploader runs but refused the connection\n");
             return ConnectionRefused;
         }
         process = StartUploader(options);
-        if (!process)
+        if (!process.handle)
             return ServiceMissing;
         if (!ConnectWithin(client, "System", context, options.startSeconds)) {
             std::fprintf(stderr,
@@ -223,7 +247,7 @@ int ReachUploader(DdeClient& client, const Options& options, const CONVCONTEXT& 
             return ServiceMissing;
         }
     }
-    if (!process)
+    if (!process.handle)
         process = OpenRunningUploader();
     return AllDone;
 }
@@ -339,7 +363,7 @@ int RunHandover(int argc, char** argv) {
         return ServiceMissing;
     }
     // The uploader's process, for the wait at the end; closed on every way out.
-    UniqueHandle process;
+    UploaderProcess process;
     int code = ReachUploader(client, options, context, process);
     if (code != AllDone)
         return code;
@@ -352,10 +376,15 @@ int RunHandover(int argc, char** argv) {
 
     if (options.waitSeconds < 0)
         return AllDone;
-    if (process) {
-        DWORD waited =
-            WaitForSingleObject(process.Get(), static_cast<DWORD>(options.waitSeconds * 1000));
-        if (waited != WAIT_OBJECT_0) {
+    if (process.handle) {
+        const bool ended =
+            options.unattended
+                ? AwaitUploaderUnattended(process.handle.Get(), process.id, options.waitSeconds,
+                                          options.answers)
+                : WaitForSingleObject(process.handle.Get(),
+                                      static_cast<DWORD>(options.waitSeconds * 1000)) ==
+                      WAIT_OBJECT_0;
+        if (!ended) {
             std::fprintf(stderr, "VistoraHost: the uploader did not end within %.0f s\n",
                          options.waitSeconds);
             ReportLeftovers(names, temp);

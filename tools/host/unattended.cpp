@@ -1,0 +1,86 @@
+#include "unattended.h"
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+namespace {
+
+// Dialogs and message boxes share this class.
+constexpr char DialogClass[] = "#32770";
+// A message box's text is the static control with this id.
+constexpr int MessageTextId = 0xFFFF;
+constexpr char CloseQuestionCaption[] = "注意";
+constexpr char UploaderWindowClass[] = "TAVIKVISTORAUPLOAD";
+// How often the uploader's windows are looked at while it runs.
+constexpr DWORD LookInterval = 100;
+
+struct Search {
+    DWORD pid;
+    std::set<HWND>* answered;
+    const UnattendedAnswers* answers;
+    HWND mainWindow = nullptr;
+};
+
+std::string TextOf(HWND window) {
+    char text[1024] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// Answers one dialog; a box answered a moment ago may linger hidden, and is not seen again.
+void Answer(HWND dialog, const Search& search) {
+    const std::string caption = TextOf(dialog);
+    const HWND message = GetDlgItem(dialog, MessageTextId);
+    if (message == nullptr) {
+        // The login dialog: nobody can type, so its Cancel ends the login.
+        std::printf("dialog: %s\n", caption.c_str());
+        std::fflush(stdout);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
+    std::printf("alert: %s: %s\n", caption.c_str(), TextOf(message).c_str());
+    std::fflush(stdout);
+    const int button = caption == CloseQuestionCaption ? search.answers->closeQuestion : IDOK;
+    PostMessageA(dialog, WM_COMMAND, button, 0);
+}
+
+BOOL CALLBACK LookAtWindow(HWND window, LPARAM parameter) {
+    Search& search = *reinterpret_cast<Search*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search.pid || !IsWindowVisible(window))
+        return TRUE;
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (std::string(className) == UploaderWindowClass)
+        search.mainWindow = window;
+    if (std::string(className) == DialogClass && search.answered->insert(window).second)
+        Answer(window, search);
+    return TRUE;
+}
+
+} // namespace
+
+bool AwaitUploaderUnattended(HANDLE process, DWORD pid, double seconds,
+                             const UnattendedAnswers& answers) {
+    std::set<HWND> answered;
+    const DWORD start = GetTickCount();
+    bool closeAsked = false;
+    for (;;) {
+        if (WaitForSingleObject(process, LookInterval) == WAIT_OBJECT_0)
+            return true;
+        const double elapsed = (GetTickCount() - start) / 1000.0;
+        if (elapsed >= seconds)
+            return false;
+        Search search{pid, &answered, &answers};
+        EnumWindows(LookAtWindow, reinterpret_cast<LPARAM>(&search));
+        if (!closeAsked && answers.closeAfter >= 0 && elapsed >= answers.closeAfter &&
+            search.mainWindow != nullptr) {
+            std::printf("closing the uploader's window\n");
+            std::fflush(stdout);
+            PostMessageA(search.mainWindow, WM_CLOSE, 0, 0);
+            closeAsked = true;
+        }
+    }
+}
