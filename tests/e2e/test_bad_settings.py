@@ -62,6 +62,17 @@ def test_urls_that_do_not_parse(install, album, sources):
     # resolve at once, and reading the answer fails.
     assert outcome.seen == [RECEIVE_ERROR, LOGIN_FAILED]
     assert uploader_runs.logins(album) == []
+
+    # A scheme other than http and https opens no connection at all.
+    install.write_ini(
+        LoginUrl=album.login_url.replace("http://", "gopher://"),
+        UploadUrl=album.upload_url,
+        LoginName=uploader_runs.ACCOUNT,
+        Password=uploader_runs.PASSWORD,
+    )
+    outcome = run(install, album, files, limit=60)
+    assert outcome.seen == [("警告", "サーバに接続できませんでした。"), LOGIN_FAILED]
+    assert uploader_runs.logins(album) == []
     assert (install.temp / "photo1.jpg").exists()
 
 

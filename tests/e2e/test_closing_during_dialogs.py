@@ -92,6 +92,8 @@ def test_closing_while_the_login_failure_alert_is_open(
     wd.wait_gone(job_alert["hwnd"])
     alert = wd.wait_for_dialog(window["pid"], "警告", timeout=30)
     assert wd.message_text(alert) == "ログインに失敗しました"
+    # An alert has no owner, and nor has the close question it meets.
+    assert alert["owner"] == 0
 
     close(window, how)
     assert_ended_cleanly(uploader)
@@ -106,7 +108,8 @@ def test_closing_while_the_login_dialog_is_open(how, install, album, sources, st
     uploader_runs.configure(install, album, account=None, password=None)
     files = uploader_runs.make_files(sources, 1)
     uploader, window = start_run(start_uploader, install, files)
-    wd.wait_for_dialog(window["pid"], LOGIN_DIALOG, timeout=30)
+    dialog = wd.wait_for_dialog(window["pid"], LOGIN_DIALOG, timeout=30)
+    assert dialog["owner"] == window["hwnd"]
     recorder = uploader_runs.AlertClicker(answer=False)
     recorder.start()
 
@@ -219,6 +222,9 @@ def test_a_quit_while_an_uploads_answer_is_awaited_waits_for_it(
     assert wd.poll(lambda: len(uploader_runs.uploads(album)) == 1, 60)
 
     close(window, "exit")
+    # The DDE service went first thing, while the process still awaits the answer.
+    code, _ = wd.host_raw("--timeout", "2000", "connect", "System")
+    assert code == 3 and uploader.running()
     assert_ended_cleanly(uploader)
     # Stopped after the usual second, the job would have left the stored photo in temp.
     assert album.stored_files(uploader_runs.ACCOUNT) == {"photo1.jpg": files[0].read_bytes()}
@@ -240,6 +246,7 @@ def test_a_second_close_asks_no_second_question_and_yes_ends_the_program(
 
     wd.post(window["hwnd"], wd.WM_CLOSE)
     question = wd.wait_for_dialog(window["pid"], "注意")
+    assert question["owner"] == 0
     wd.post(window["hwnd"], wd.WM_CLOSE)
 
     def questions():

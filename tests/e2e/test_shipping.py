@@ -2,6 +2,7 @@
 hand-over example as a host developer builds it."""
 
 import os
+import re
 import shutil
 import struct
 import zipfile
@@ -50,6 +51,12 @@ def test_the_release_archive_works_as_unpacked(tmp_path, album, sources):
     readme = (install.folder / "README-ja.txt").read_bytes()
     assert b"\r\n" in readme and b"\n" not in readme.replace(b"\r\n", b"")
     assert "パスワードの保存について" in readme.decode("cp932")
+    # The kit's documents send their reader to nothing of the source tree, which the kit
+    # does not hold.
+    for document in ("HOST-PROTOCOL.md", "README-ja.txt"):
+        text = (install.folder / document).read_bytes()
+        found = re.findall(rb"\b(?:bench|tests|src|tools|scripts|service)/\S*", text)
+        assert found == [], (document, found)
 
     # The sample, renamed as it is, is read as it is: the service's own URLs, no login.
     sample = install.folder / "Vistora.ini.sample"
