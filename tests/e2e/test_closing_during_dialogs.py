@@ -16,6 +16,7 @@ from uploader_wire import multipart_body
 
 EXIT_COMMAND = 40001
 IDYES = 6
+IDNO = 7
 LOGIN_DIALOG = "Vistoraに接続します。"
 # DisposeJob reports each job it takes away with one of these lines.
 TEARDOWN_MARKS = (b"job retired", b"job set aside")
@@ -284,3 +285,28 @@ def test_exit_in_the_pause_after_a_failed_upload_starts_no_retry(
     assert teardowns(uploader) == 2
     assert install.ini.read_bytes() == before
     assert (install.temp / "photo1.jpg").read_bytes() == files[0].read_bytes()
+
+
+@pytest.mark.parametrize("into_pause", [0.0, 1.9], ids=["teardown pause", "retry pause"])
+def test_a_key_pressed_in_a_pause_is_answered_before_the_retry_starts(
+    into_pause, install, album, sources, start_uploader
+):
+    uploader_runs.configure(install, album)
+    album.set_faults([Fault(endpoint="upload", body="fail", times=1)])
+    files = uploader_runs.make_files(sources, 1)
+    uploader, window = start_run(start_uploader, install, files)
+    # As in the test above: the upload's teardown and the pause before the retry hold the
+    # UI thread for 2.6 s. The user's Alt+F4 comes in either, through the input queue.
+    assert wd.poll(lambda: uploader.debug_lines().count(b"transfer bar 100\n") >= 2, 60)
+    time.sleep(into_pause)
+    assert wd.keys(window["hwnd"], wd.VK_MENU, wd.VK_F4)
+
+    question = wd.wait_for_dialog(window["pid"], "注意", timeout=30)
+    # The question came before the retry, and holds it while it is open.
+    time.sleep(1.0)
+    assert len(uploader_runs.uploads(album)) == 1
+    # "いいえ": the run goes on with the retry it held.
+    wd.click(question["hwnd"], IDNO)
+    assert_ended_cleanly(uploader)
+    assert len(uploader_runs.uploads(album)) == 2
+    assert album.stored_files(uploader_runs.ACCOUNT) == {"photo1.jpg": files[0].read_bytes()}

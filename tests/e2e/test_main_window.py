@@ -2,11 +2,7 @@
 
 import time
 
-import pytest
-
-import uploader_runs
 import winedrive as wd
-from album_service import Fault
 
 SYMBOL_CHARSET = 2
 
@@ -74,34 +70,3 @@ def test_about_box_opens_from_the_accelerator_and_closes_with_ok(start_uploader)
     wd.click(about["hwnd"], 1)
     assert wd.wait_gone(about["hwnd"], timeout=10)
     assert uploader.running()
-
-
-IDNO = 7
-
-
-@pytest.mark.parametrize("into_pause", [0.0, 1.9], ids=["teardown pause", "retry pause"])
-def test_a_key_pressed_in_a_pause_is_answered_before_the_retry_starts(
-    into_pause, install, album, sources, start_uploader
-):
-    uploader_runs.configure(install, album)
-    album.set_faults([Fault(endpoint="upload", body="fail", times=1)])
-    files = uploader_runs.make_files(sources, 1)
-    uploader = start_uploader(1)
-    window = uploader.main_window()
-    assert uploader_runs.hand_over(install, files, "--count", 1, wait=None).returncode == 0
-    # Each run leaves the transfer bar at 100 right before it posts its completion; the
-    # second is the upload's, whose teardown and the pause before the retry then hold the
-    # UI thread for 2.6 s. The key comes in either, as a user's Alt+F4 through the X server.
-    assert wd.poll(lambda: uploader.debug_lines().count(b"transfer bar 100\n") >= 2, 60)
-    time.sleep(into_pause)
-    wd.xdotool_key(window, "alt+F4")
-
-    question = wd.wait_for_dialog(window["pid"], "注意", timeout=30)
-    # The question came before the retry, and holds it while it is open.
-    time.sleep(1.0)
-    assert len(uploader_runs.uploads(album)) == 1
-    # "いいえ": the run goes on with the retry it held.
-    wd.click(question["hwnd"], IDNO)
-    assert uploader.wait(timeout=60) == 0
-    assert len(uploader_runs.uploads(album)) == 2
-    assert album.stored_files(uploader_runs.ACCOUNT) == {"photo1.jpg": files[0].read_bytes()}

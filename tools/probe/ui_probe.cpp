@@ -12,6 +12,10 @@
 //   listview HWND                              columns and rows of a list view
 //   dialogs PID                                the process's visible dialog and message boxes
 //   click HWND ID                              presses a button of a dialog
+//   keys HWND VK...                            brings the window to the front and types the
+//                                              keys as a chord through the input queue
+//                                              (SendInput): pressed in order, released in
+//                                              reverse, as a user's Alt+F4 is
 //   post HWND MESSAGE WPARAM LPARAM            posts a message
 //   send HWND MESSAGE WPARAM LPARAM            sends a message (2 s at most)
 //   settext DIALOG ID HEXTEXT                  sets the text of a dialog's control
@@ -286,6 +290,25 @@ Answer Click(HWND dialog, int id) {
                              reinterpret_cast<LPARAM>(button)) != 0);
 }
 
+// Input, not a posted message: the queue hands it out after every posted message, as it
+// does a person's keys, whatever the order they came in.
+Answer Keys(HWND window, const std::vector<std::string>& keys) {
+    if (!SetForegroundWindow(window))
+        return Flag(false);
+    std::vector<INPUT> inputs;
+    for (bool press : {true, false}) {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            INPUT input = {};
+            input.type = INPUT_KEYBOARD;
+            input.ki.wVk = static_cast<WORD>(Number(keys[press ? i : keys.size() - 1 - i]));
+            input.ki.dwFlags = press ? 0 : KEYEVENTF_KEYUP;
+            inputs.push_back(input);
+        }
+    }
+    const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    return Flag(sent == inputs.size());
+}
+
 Answer Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
     const bool answered = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
@@ -374,6 +397,8 @@ Answer Run(const std::vector<std::string>& a) {
         return Dialogs(Number(a[1]));
     if (command == "click" && n >= 3)
         return Click(ParseHandle(a[1]), static_cast<int>(Number(a[2])));
+    if (command == "keys" && n >= 3)
+        return Keys(ParseHandle(a[1]), std::vector<std::string>(a.begin() + 2, a.end()));
     if (command == "post" && n >= 5)
         return Flag(PostMessageA(ParseHandle(a[1]), Number(a[2]), Number(a[3]), Number(a[4])));
     if (command == "send" && n >= 5)

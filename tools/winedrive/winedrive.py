@@ -333,6 +333,16 @@ def click(dialog_hwnd: int, button_id: int) -> None:
     probe().ask("click", dialog_hwnd, button_id)
 
 
+VK_MENU = 0x12
+VK_F4 = 0x73
+
+
+def keys(hwnd: int, *virtual_keys: int) -> bool:
+    """Brings a window to the front and types a chord of keys (Alt+F4: VK_MENU, VK_F4)
+    through the input queue of its prefix, as a user's keys arrive."""
+    return probe().ask("keys", hwnd, *virtual_keys)[0] == 0
+
+
 def post(hwnd: int, message: int, wparam: int = 0, lparam: int = 0) -> bool:
     return probe().ask("post", hwnd, message, wparam, lparam)[0] == 0
 
