@@ -36,3 +36,38 @@ vistora_run_with_wineserver() {
     "$@" || status=$?
     return $status
 }
+
+# Starts a private Xvfb and exports its DISPLAY; its pid goes into VISTORA_XVFB_PID for the
+# caller to stop. -noreset: by default Xvfb resets whenever its last client has gone, and
+# refuses the connections that come meanwhile. A Wine explorer refused so records the
+# display driver as failed for its desktop, and every window of that prefix fails to be
+# created until the explorer ends (seen in CI: every window of one test file). Six
+# clients connecting at once here lost 11 of 600 connections, none with -noreset.
+vistora_start_display() {
+    local display_file
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file" \
+        >/dev/null 2>&1 &
+    VISTORA_XVFB_PID=$!
+    for _ in $(seq 100); do
+        [ -s "$display_file" ] && break
+        sleep 0.05
+    done
+    if [ ! -s "$display_file" ]; then
+        rm -f "$display_file"
+        echo "wine-env: Xvfb did not start" >&2
+        return 1
+    fi
+    DISPLAY=":$(head -n1 "$display_file")"
+    export DISPLAY
+    rm -f "$display_file"
+}
+
+# Stops the Xvfb vistora_start_display started, if any.
+vistora_stop_display() {
+    if [ -n "${VISTORA_XVFB_PID:-}" ]; then
+        kill "$VISTORA_XVFB_PID" 2>/dev/null || true
+        wait "$VISTORA_XVFB_PID" 2>/dev/null || true
+        VISTORA_XVFB_PID=
+    fi
+}
