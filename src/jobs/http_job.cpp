@@ -175,8 +175,9 @@ void ServiceSentMessages() {
 }
 
 // How long a teardown waits for a job's thread to end (its alert closed, its drain
-// done), then for the writer of its body (whose piece in hand goes in well under a second
-// on a link that moves), and then for the closings of its handles, polled this often.
+// done), then for the writer of its body (whose piece in hand carries at most MaxPieceMs
+// of the link's measured rate; a writer still in it after that is set aside with its
+// job), and then for the closings of its handles, polled this often.
 constexpr DWORD ThreadEndLimit = 15000;
 constexpr DWORD BodyWriterEndLimit = 2000;
 constexpr DWORD ClosingLimit = 2000;
