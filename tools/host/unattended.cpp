@@ -14,6 +14,10 @@ constexpr char CloseQuestionCaption[] = "注意";
 constexpr char UploaderWindowClass[] = "TAVIKVISTORAUPLOAD";
 // How often the uploader's windows are looked at while it runs.
 constexpr DWORD LookInterval = 100;
+// Room for a box's caption or message (the uploader's longest is a few dozen bytes), and
+// for a window class name of the two looked for.
+constexpr int TextRoom = 1024;
+constexpr int ClassNameRoom = 32;
 
 struct Search {
     DWORD pid;
@@ -23,8 +27,8 @@ struct Search {
 };
 
 std::string TextOf(HWND window) {
-    char text[1024] = {};
-    GetWindowTextA(window, text, sizeof text);
+    char text[TextRoom] = {};
+    GetWindowTextA(window, text, TextRoom);
     return text;
 }
 
@@ -51,8 +55,8 @@ BOOL CALLBACK LookAtWindow(HWND window, LPARAM parameter) {
     GetWindowThreadProcessId(window, &pid);
     if (pid != search.pid || !IsWindowVisible(window))
         return TRUE;
-    char className[32] = {};
-    GetClassNameA(window, className, sizeof className);
+    char className[ClassNameRoom] = {};
+    GetClassNameA(window, className, ClassNameRoom);
     if (std::string(className) == UploaderWindowClass)
         search.mainWindow = window;
     if (std::string(className) == DialogClass && search.answered->insert(window).second)
