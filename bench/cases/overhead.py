@@ -58,11 +58,11 @@ def cycle_parts(run) -> dict[str, list[float]]:
     events = run.events()
     successes = [i for i, e in enumerate(events) if e.text == SUCCESS_LINE]
     retired = [first(events, i, is_retired) for i in successes]
-    parts: dict[str, list[float]] = {"cycle": [], "teardown": [], "start": [], "polls": []}
-    parts["polls"] = [
+    polls = [
         max(0, round((events[r].t - events[s].t - UPLOAD_TEARDOWN_PAUSE_S) / DRAIN_POLL_S))
         for s, r in zip(successes, retired, strict=False)
     ]
+    parts: dict[str, list[float]] = {"cycle": [], "teardown": [], "start": [], "polls": polls}
     marks = [request_marks(events, i) for i in successes]
 
     def t(k: int, name: str) -> float:
