@@ -9,6 +9,7 @@
 #include "support/dialog_answerer.h"
 #include "support/main_window_fixture.h"
 #include "support/queue_list.h"
+#include "support/wait_until.h"
 #include "upload/upload_job.h"
 #include "util/bounded_text.h"
 
@@ -310,6 +311,13 @@ TEST_F(SessionControllerTest, NothingStartsWhileTheCloseQuestionIsOpen) {
         SendMessageA(window, WM_CLOSE, 0, 0);
         ASSERT_TRUE(answerer.Answered());
     }
+    // The step is left to its timer (OnRunStep: input is queued as the box opens), and the
+    // answer can overtake that timer: the step then starts after the answer, from the
+    // window's queue.
+    WaitUntil([&] {
+        DrainMessages();
+        return steps.uploadsStarted == 2;
+    });
     EXPECT_EQ(steps.uploadsStarted, 2);
     EXPECT_EQ(steps.uploadsStartedWhileAsked, 0);
     // The same with "Yes": nothing more starts, and nothing is saved.
