@@ -51,13 +51,129 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
+
+# A package mirror can be caught mid-sync: one index (seen: the security suite's i386
+# list) then fails with "File has unexpected size ... Mirror sync in progress?". Without
+# it the amd64 libraries come from one suite and their i386 twins from another, and
+# multiarch packages must have one version on both, so wine32:i386 is refused as "held
+# broken packages". So the update is tried a few times; if a suite still fails, apt uses
+# sources of our own without that suite for both the update and the install, so that
+# every architecture takes its versions from the same suites.
+update_attempts=3
+update_pause_s=20
+apt_log=$(mktemp)
+apt_own_sources=$(mktemp -d)
+trap 'rm -rf "$apt_log" "$apt_own_sources"' EXIT
+apt_options=()
+
+# Suites whose index did not arrive, as "repository-uri suite" lines.
+failed_suites() {
+    sed -n 's|.*Failed to fetch \([a-z+]*://[^ ]*\)/dists/\([^/]*\)/.*|\1 \2|p' "$apt_log" | sort -u
+}
+
+apt_update() {
+    local attempt
+    for ((attempt = 1; attempt <= update_attempts; attempt++)); do
+        if as_root apt-get "${apt_options[@]}" update -qq >"$apt_log" 2>&1 &&
+            ! grep -q '^E:' "$apt_log"; then
+            return 0
+        fi
+        if [ $attempt -lt $update_attempts ]; then
+            echo "bootstrap: the package index update failed (attempt $attempt of $update_attempts):" \
+                "$(grep -m1 '^E:' "$apt_log" || tail -n1 "$apt_log"); again in ${update_pause_s}s"
+            sleep "$update_pause_s"
+        fi
+    done
+    return 1
+}
+
+# Copies the system's sources into a folder of our own, without the suites in $1 (lines
+# "uri suite"), in both the one-line and the deb822 formats.
+write_own_sources() {
+    local drop=$1 f
+    mkdir -p "$apt_own_sources/sources.list.d"
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] || continue
+        awk -v drop="$drop" '
+            function norm(u) { sub(/\/+$/, "", u); return u }
+            BEGIN {
+                n = split(drop, lines, "\n")
+                for (i = 1; i <= n; i++) if (split(lines[i], w, " ") == 2) gone[norm(w[1]) " " w[2]] = 1
+            }
+            function flush(   i, k, out, u, nu, uris, ns, suites, kept) {
+                if (count == 0) return
+                nu = split(urisline, uris, " ")
+                ns = split(suitesline, suites, " ")
+                kept = ""
+                for (k = 1; k <= ns; k++) {
+                    out = 0
+                    for (u = 1; u <= nu; u++) if ((norm(uris[u]) " " suites[k]) in gone) out = 1
+                    if (!out) kept = kept " " suites[k]
+                }
+                if (suitesline != "" && kept == "") { count = 0; return }
+                for (i = 1; i <= count; i++) {
+                    if (buf[i] ~ /^Suites:/ && suitesline != "") print "Suites:" kept
+                    else print buf[i]
+                }
+                print ""
+                count = 0; urisline = ""; suitesline = ""
+            }
+            FILENAME ~ /\.sources$/ {
+                if ($0 ~ /^[ \t]*$/) { flush(); next }
+                buf[++count] = $0
+                if ($1 == "URIs:") { urisline = $0; sub(/^URIs:/, "", urisline) }
+                if ($1 == "Suites:") { suitesline = $0; sub(/^Suites:/, "", suitesline) }
+                next
+            }
+            /^deb(-src)?[ \t]/ {
+                line = $0
+                sub(/\[[^]]*\][ \t]*/, "", line)
+                split(line, w, /[ \t]+/)
+                if ((norm(w[2]) " " w[3]) in gone) next
+            }
+            { print }
+            END { if (FILENAME ~ /\.sources$/) flush() }
+        ' "$f" >"$apt_own_sources/sources.list.d/$(basename "$f")"
+    done
+    : >"$apt_own_sources/sources.list"
+    apt_options=(-o "Dir::Etc::sourcelist=$apt_own_sources/sources.list"
+        -o "Dir::Etc::sourceparts=$apt_own_sources/sources.list.d")
+}
+
+install_packages() {
+    export DEBIAN_FRONTEND=noninteractive
+    if ! apt_update; then
+        local gone
+        gone=$(failed_suites)
+        if [ -z "$gone" ]; then
+            echo "bootstrap: FAILED: the package index update failed $update_attempts times" \
+                "($(grep -m1 '^E:' "$apt_log" || tail -n1 "$apt_log")); run scripts/bootstrap.sh again later" >&2
+            exit 1
+        fi
+        echo "bootstrap: installing without the suites whose index did not arrive:" \
+            "$(echo "$gone" | tr '\n' ';' | sed 's/;$//')"
+        write_own_sources "$gone"
+        if ! apt_update; then
+            echo "bootstrap: FAILED: the package index update failed even without those suites" \
+                "($(grep -m1 '^E:' "$apt_log" || tail -n1 "$apt_log")); run scripts/bootstrap.sh again later" >&2
+            exit 1
+        fi
+    fi
+    if ! as_root apt-get "${apt_options[@]}" install -y -qq --no-install-recommends "$@" \
+        >"$apt_log" 2>&1; then
+        cat "$apt_log" >&2
+        echo "bootstrap: FAILED: apt-get could not install $*" \
+            "($(grep -m1 '^E:' "$apt_log" || tail -n1 "$apt_log")); if the package mirror" \
+            "was mid-sync, run scripts/bootstrap.sh again in a few minutes" >&2
+        exit 1
+    fi
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
     echo "bootstrap: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    as_root apt-get update -qq
-    as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-elif [ $need_update -eq 1 ]; then
-    as_root apt-get update -qq
+    install_packages "${missing[@]}"
+elif [ $need_update -eq 1 ] && ! apt_update; then
+    echo "bootstrap: the package index update failed; nothing was missing, so going on" >&2
 fi
 
 # GetACP() under Wine follows the locale: ja_JP.UTF-8 makes it 932 (Shift-JIS).
