@@ -18,6 +18,7 @@
 #include <wininet.h>
 
 #include "http/http_client.h"
+#include "app/job_teardowns.h"
 #include "upload/upload_job.h"
 
 #include "bench_clock.h"

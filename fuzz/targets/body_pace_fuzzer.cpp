@@ -1,6 +1,8 @@
 // BodyPace: every piece size lies within its bounds (the probe size while the body is in
 // its first ProbeBytes and no piece has waited; once a rate is measured, no more than
-// MaxPieceMs of it), the rate and the drain equal a plain re-statement of their rules in
+// MaxPieceMs of it; before, no more than UnprovenPieceLimit until more than a socket holds
+// has gone, then no more than MaxPieceMs of the rate that proves), the rate and the drain
+// equal a plain re-statement of their rules in
 // wider arithmetic, and the drain never passes its bound, whatever the pieces and their
 // times (taken byte counts and call times as the writer reports them, also ones it never
 // would: a call longer than the time since the start, more taken than the pace chose).
@@ -48,15 +50,22 @@ struct Model {
         return rate > UINT32_MAX ? UINT32_MAX : rate;
     }
     static Wide Capped(Wide drain) { return drain > MaxDrainMs ? MaxDrainMs : drain; }
+    // The most a piece may be while no rate is measured.
+    Wide UnmeasuredBound() const {
+        if (written <= LargestSocketHold)
+            return UnprovenPieceLimit;
+        const Wide proven = (written - LargestSocketHold) * 1000 / (lastEndMs > 0 ? lastEndMs : 1);
+        const Wide bound = proven * MaxPieceMs / 1000;
+        return bound > UnprovenPieceLimit ? bound : UnprovenPieceLimit;
+    }
     Wide Drain() const {
         const Wide rate = Rate();
         if (rate == 0) {
             const Wide held = written < UnmeasuredHoldBytes ? written : UnmeasuredHoldBytes;
             Wide proven = FloorRateBytesPerSecond;
             if (written > held) {
-                if (lastEndMs == 0)
-                    return 0;
-                const Wide carried = (written - held) * 1000 / lastEndMs;
+                const Wide took = lastEndMs > MeasuredWaitMs ? lastEndMs : MeasuredWaitMs;
+                const Wide carried = (written - held) * 1000 / took;
                 proven = carried > proven ? carried : proven;
             }
             return Capped(held * 1000 / proven);
@@ -91,6 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Wide rate = model.Rate();
         if (rate != 0)
             FUZZ_CHECK(next <= MinPieceSize || next <= rate * MaxPieceMs / 1000);
+        else if (!(took >= WaitedPieceMs && bytes < chosen))
+            FUZZ_CHECK(next <= MinPieceSize || next <= model.UnmeasuredBound());
         FUZZ_CHECK(pace.RateBytesPerSecond() == model.Rate());
         FUZZ_CHECK(pace.DrainMs() == model.Drain());
         FUZZ_CHECK(pace.DrainMs() <= MaxDrainMs);

@@ -1,7 +1,6 @@
 #include "app/app_state.h"
 
 int ExpectedFileCount = 0;
-char ModuleDirectory[NameSize] = {};
 
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;

@@ -1,14 +1,10 @@
 #pragma once
 // Process-wide values of the application shell. They belong to the UI thread.
 
-#include "util/text_sizes.h"
-
 #include <windows.h>
 
 // Files the host announced on the command line; 0 or less means no count was given.
 extern int ExpectedFileCount;
-// The program's directory, ending in a backslash.
-extern char ModuleDirectory[NameSize];
 
 extern HINSTANCE AppInstance;
 extern HWND MainWindow;

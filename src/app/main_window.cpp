@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 
 #include "app/app_state.h"
+#include "app/job_teardowns.h"
 #include "app/session_controller.h"
 #include "dde/dde_service.h"
 #include "login/login_job.h"
@@ -42,10 +43,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         return OnCommand(window, LOWORD(wParam), HIWORD(wParam), lParam);
     case WM_LOGIN_DONE:
-        OnLoginDone(window, static_cast<int>(lParam));
+        OnLoginDone(window, wParam);
         return 0;
     case WM_UPLOAD_DONE:
-        OnUploadDone(window, static_cast<int>(lParam));
+        OnUploadDone(window, wParam, static_cast<int>(lParam));
         return 0;
     case WM_RUN_STEP:
         OnRunStep(window);
@@ -154,18 +155,24 @@ constexpr char CloseQuestionCaption[] = "注意";
 // reaches it while it is open. Asked again, the second question would run inside the
 // first one's loop, and the first answer could take effect only once the second was given.
 bool closeQuestionOpen = false;
+// A close (the host's, say) that came while the question was open: remembered, and asked
+// once the question's box has gone. The question may stand answered and still not have
+// returned, under another box opened meanwhile from the still enabled window (the About
+// box), whose loop runs inside the question's: the answer given did not cover it.
+bool closeAfterAnswer = false;
 
 // The open question is this thread's visible box with the question's caption; one answered
-// a moment ago may linger hidden.
-void BringCloseQuestionForward() {
+// a moment ago may linger hidden. False when none is visible: it has been answered.
+bool BringCloseQuestionForward() {
     HWND box = nullptr;
     while ((box = FindWindowExA(nullptr, box, "#32770", CloseQuestionCaption)) != nullptr) {
         if (GetWindowThreadProcessId(box, nullptr) == GetCurrentThreadId() &&
             IsWindowVisible(box)) {
             SetForegroundWindow(box);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 int AskWhetherToStop() {
@@ -185,12 +192,23 @@ bool CloseQuestionOpen() {
 
 void OnClose(HWND window) {
     if (closeQuestionOpen) {
-        OutputDebugStringA("close question already open\n");
-        BringCloseQuestionForward();
+        closeAfterAnswer = true;
+        if (BringCloseQuestionForward())
+            OutputDebugStringA("close question already open\n");
+        else
+            OutputDebugStringA("close remembered: the question was answered meanwhile\n");
         return;
     }
-    if (!RunStillHasWork() || AskWhetherToStop() == IDYES)
-        DestroyWindow(window);
+    // A close remembered while the question's answer was held up is asked once its box
+    // has gone: after "はい" the window goes, after "いいえ" the question comes again.
+    do {
+        closeAfterAnswer = false;
+        if (!RunStillHasWork() || AskWhetherToStop() == IDYES) {
+            DestroyWindow(window);
+            break;
+        }
+    } while (closeAfterAnswer && IsWindow(window));
+    closeAfterAnswer = false;
     // After "いいえ" the run takes the step it held back while the question was open; after
     // "はい" the window is gone, and the step with it.
     ResumeHeldStep(window);
@@ -198,22 +216,21 @@ void OnClose(HWND window) {
 
 // --- WM_ENTERMENULOOP, WM_EXITMENULOOP ----------------------------------------------
 
-namespace {
-
-bool menuOpen = false;
-
-} // namespace
-
 void OnMenuLoop(HWND window, bool entering) {
-    menuOpen = entering;
     // The held step goes behind the command the menu posts, so that 終了 ends the run
-    // before it starts anything.
+    // before it starts anything. A step held for another reason (the close question) is
+    // held again when its timer finds that reason still there.
     if (!entering)
         ResumeHeldStepLater(window);
 }
 
 bool MenuOpen() {
-    return menuOpen;
+    // Asked of the thread's own state, not kept from WM_ENTERMENULOOP: any program can post
+    // that message with no menu behind it, and a flag it set would hold every later step.
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    return GetGUIThreadInfo(GetCurrentThreadId(), &thread) &&
+           (thread.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE)) != 0;
 }
 
 // --- WM_TIMER -----------------------------------------------------------------------
@@ -228,11 +245,12 @@ void OnTimer(HWND window, UINT_PTR id) {
 namespace {
 
 // The window goes when the user quits or the run has ended: from here on no job may send
-// a request. The teardowns below stop their jobs only after pauses of their own (the
-// upload's after FinishLogin's and its first), time enough for a job that has not yet
-// handed its request to WinINet to do so; told now, it never does. A request already sent
-// is still awaited in those pauses: stopped at once, its job would leave it open, and the
-// teardown would wait the longer for WinINet to let go of it.
+// a request, and a body whose end has not gone to WinINet is given up (never arrives
+// whole). The teardowns below stop their jobs only after pauses of their own (the upload's
+// after FinishLogin's and its first), time enough for a job that has not yet handed its
+// request to WinINet to do so; told now, it never does. A request already sent is still
+// awaited in those pauses: stopped at once, its job would leave it open, and the teardown
+// would wait the longer for WinINet to let go of it.
 void RefuseNewRequests() {
     if (CurrentLoginJob != nullptr)
         CurrentLoginJob->RefuseNewRequests();
@@ -243,6 +261,7 @@ void RefuseNewRequests() {
 } // namespace
 
 void OnDestroy(HWND) {
+    DropRunSteps();
     RefuseNewRequests();
     StopDdeService();
     DropQueuePaintHold(QueueList);

@@ -1,11 +1,9 @@
 #pragma once
 // The main window: its procedure and one handler per message.
 
-#include <windows.h>
+#include "jobs/job_messages.h"
 
-// Completion messages of the login and upload jobs; lParam carries the JobResult.
-constexpr UINT WM_LOGIN_DONE = WM_APP + 1;
-constexpr UINT WM_UPLOAD_DONE = WM_APP + 2;
+#include <windows.h>
 // The controller's next step of a run is due (the controller keeps which step it is).
 constexpr UINT WM_RUN_STEP = WM_APP + 3;
 

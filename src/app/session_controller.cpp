@@ -1,13 +1,14 @@
 #include "app/session_controller.h"
 
 #include "app/app_state.h"
+#include "app/job_teardowns.h"
 #include "app/main_window.h"
-#include "app/progress.h"
 #include "login/login_job.h"
 #include "queue/queue_snapshot.h"
 #include "settings/settings.h"
 #include "upload/upload_job.h"
 #include "util/debug_line.h"
+#include "util/progress.h"
 
 #include <commctrl.h>
 
@@ -125,10 +126,14 @@ RunStep heldStep = RunStep::None;
 // The step posted and not yet taken. WM_RUN_STEP only says that it is due: any program can
 // post any message to the window, and no step is taken that this one did not post.
 RunStep postedStep = RunStep::None;
+// Set while the posted step waits for the window's timer: for input to go first, or for
+// the command a menu posted. Only that timer takes it then, never a WM_RUN_STEP.
+bool stepLeftToTimer = false;
 
 void TakeStep(HWND window, RunStep step) {
-    // After a quit the run takes no step: no job, and no save at its end.
-    if (WindowClosedMeanwhile(window))
+    // After a quit the run takes no step: no job, and no save at its end. A step is one
+    // the run posted or held; nothing else is taken, held or erased.
+    if (WindowClosedMeanwhile(window) || step == RunStep::None)
         return;
     // While the user is asked whether to stop, or is choosing from the menu (終了 among
     // its items), nothing starts: a "はい" or 終了 given meanwhile is read only once this
@@ -221,18 +226,47 @@ bool InputWaits() {
 
 } // namespace
 
-void OnRunStep(HWND window) {
+namespace {
+
+// Leaves the posted step to the window's timer; false when no timer could be set.
+bool LeaveStepToTimer(HWND window) {
+    stepLeftToTimer = SetTimer(window, RunStepTimer, 0, nullptr) != 0;
+    return stepLeftToTimer;
+}
+
+void TakePostedStep(HWND window) {
     // The step stays posted meanwhile: one more WM_RUN_STEP only says again that it is due.
-    if (InputWaits() && SetTimer(window, RunStepTimer, 0, nullptr) != 0)
+    if (InputWaits() && LeaveStepToTimer(window))
         return;
     const RunStep step = postedStep;
     postedStep = RunStep::None;
     TakeStep(window, step);
 }
 
+} // namespace
+
+void OnRunStep(HWND window) {
+    // Another program may post WM_RUN_STEP at any moment: with no step posted, or one left
+    // to the timer, there is nothing for it to take.
+    if (postedStep == RunStep::None || stepLeftToTimer)
+        return;
+    TakePostedStep(window);
+}
+
 void OnRunStepTimer(HWND window) {
     KillTimer(window, RunStepTimer);
-    OnRunStep(window);
+    // A WM_TIMER of this id that the window's own timer did not send finds no step left
+    // to it.
+    if (!stepLeftToTimer)
+        return;
+    stepLeftToTimer = false;
+    TakePostedStep(window);
+}
+
+void DropRunSteps() {
+    postedStep = RunStep::None;
+    heldStep = RunStep::None;
+    stepLeftToTimer = false;
 }
 
 void ResumeHeldStepLater(HWND window) {
@@ -243,7 +277,7 @@ void ResumeHeldStepLater(HWND window) {
     // Taken from the timer, behind every message posted meanwhile: Wine's menu posts the
     // chosen command before its loop ends, and nothing promises that Windows' does.
     postedStep = step;
-    if (SetTimer(window, RunStepTimer, 0, nullptr) == 0)
+    if (!LeaveStepToTimer(window))
         PostStep(window, step);
 }
 
@@ -257,23 +291,25 @@ void ResumeHeldStep(HWND window) {
 namespace {
 
 // A completion message that the job in hand has not posted: any program can post one to
-// the window. Taken for the job's, it would end a login or an upload still under way.
-bool NotFromJob(const HttpJob* job) {
-    if (job == nullptr || job->Completed())
+// the window. Taken for the job's, it would end a login or an upload still under way, or,
+// once the job has ended, take its place. With no job in hand the teardown finds none.
+bool NotFromJob(const HttpJob* job, WPARAM token) {
+    if (job == nullptr || job->PostedCompletion(token))
         return false;
-    OutputDebugStringA("completion message ignored: the job has not finished\n");
+    OutputDebugStringA("completion message ignored: the job in hand did not post it\n");
     return true;
 }
 
 } // namespace
 
-void OnLoginDone(HWND window, int result) {
-    if (NotFromJob(CurrentLoginJob))
+void OnLoginDone(HWND window, WPARAM token) {
+    if (NotFromJob(CurrentLoginJob, token))
         return;
+    const int result = Steps().FinishLogin();
     // No job to finish: the message comes from a job that a teardown already took away.
-    if (!Steps().FinishLogin())
+    if (result == NoLoginJob)
         return;
-    if (result == 0) {
+    if (result == Ok) {
         ProgressValue += ProgressStep;
         LoggedIn = 1;
         ShowOverallProgress();
@@ -288,8 +324,8 @@ void OnLoginDone(HWND window, int result) {
     InvalidateRect(window, nullptr, TRUE);
 }
 
-void OnUploadDone(HWND window, int posted) {
-    if (NotFromJob(CurrentUploadJob))
+void OnUploadDone(HWND window, WPARAM token, int posted) {
+    if (NotFromJob(CurrentUploadJob, token))
         return;
     const int uploadedBefore = UploadedCount;
     // The message says that the job has finished; the result is the job's own.

@@ -37,13 +37,20 @@ void ResumeHeldStep(HWND window);
 // Takes the step held back while the menu was open once the command the menu posted has
 // been handled.
 void ResumeHeldStepLater(HWND window);
-void OnLoginDone(HWND window, int result);
-void OnUploadDone(HWND window, int result);
+// The completion messages: taken only from the job in hand, by the token it posted in
+// wParam (any program can post them). The login's result is the job's own; the upload's
+// posted result stands only for a job that has not ended (see FinishUpload).
+void OnLoginDone(HWND window, WPARAM token);
+void OnUploadDone(HWND window, WPARAM token, int posted);
 // WM_RUN_STEP: takes the run's next step, which the controller posted behind whatever the
-// window's queue held then; or, while a person's input waits, leaves it to a timer.
+// window's queue held then; or, while a person's input waits, leaves it to a timer. With
+// no step posted (a message another program posted) it does nothing.
 void OnRunStep(HWND window);
 // WM_TIMER of RunStepTimer: the step left for the input to go first is taken now.
 void OnRunStepTimer(HWND window);
+// WM_DESTROY: the window is gone, and with it the run's step, posted, held or left to
+// the timer.
+void DropRunSteps();
 // The main window's timer for a step that waits for input (its only timer of its own).
 constexpr UINT_PTR RunStepTimer = 1;
 
@@ -51,7 +58,7 @@ constexpr UINT_PTR RunStepTimer = 1;
 // entries and restore them with ResetSessionSteps.
 struct SessionSteps {
     int (*StartLogin)(HWND mainWindow, HWND progressBar);
-    bool (*FinishLogin)();
+    int (*FinishLogin)();
     int (*StartUpload)(HWND mainWindow, HWND transferBar, HWND queueList, int row,
                        const char* path);
     int (*FinishUpload)(int result);

@@ -1,6 +1,10 @@
+// The asynchronous requests: the kinds, the send and its end request, WinINet's time-outs
+// for them, and the waits for their completion. The body written after the headers is
+// watched in body_stream.cpp.
 #include "http/client_errors.h"
 #include "http/http_client.h"
 #include "http/request_bodies.h"
+#include "http/request_limits.h"
 #include "util/bounded_text.h"
 #include "util/debug_line.h"
 #include "util/win_handles.h"
@@ -24,10 +28,10 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
     // A job sends one request, and its event lives until the job is destroyed
     // (HttpJob's destructor): a completion that comes after a wait gave up still signals it.
     completionEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    bodyStalled = false;
+    sendOutcome = SendOutcome::NotSent;
     bodyDrainAllowance_ = 0;
     measuredDrainAllowance_ = 0;
-    recordCarriedEnd_ = false;
+    bodyFate_.Renew();
     bool started = false;
     try {
         switch (kind) {
@@ -44,8 +48,6 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
             ReportClientFailure("SendRequest", "unknown request kind");
             break;
         }
-        if (started)
-            path = objectPath;
     } catch (const char* message) {
         ReportClientFailure("SendRequest", message);
         started = false;
@@ -53,17 +55,17 @@ bool AsyncHttpClient::SendRequest(DWORD_PTR context, const char* objectPath, Req
         ReportClientFailure("SendRequest", ClientError::UnknownException);
         started = false;
     }
-    // A body's writer that has not ended yet still uses the request handle: a closed
-    // handle's value could by its next piece name another request. The job's teardown
-    // closes it once the writer has ended.
-    if (!BodyWriterRunning())
-        ForgetRequestClosedByWriter();
-    if (!started && requestHandle != nullptr && !BodyWriterRunning()) {
-        // In the asynchronous session this close is reported as one HANDLE_CLOSING.
-        InternetCloseHandle(requestHandle);
-        requestHandle = nullptr;
+    if (started) {
+        path = objectPath;
+        sendOutcome = SendOutcome::Handed;
+        return true;
     }
-    return started;
+    // A writer that has not finished still uses the request handle; the job's teardown
+    // closes it once the writer has ended. Closed here, a pending end request completes
+    // as cancelled (in the asynchronous session the close is one HANDLE_CLOSING).
+    if (!bodyWriter_.UsesRequest())
+        requestHandle.Close();
+    return false;
 }
 
 bool AsyncHttpClient::AsyncGet(DWORD_PTR context, const char* objectPath, const char* referrer) {
@@ -71,7 +73,7 @@ bool AsyncHttpClient::AsyncGet(DWORD_PTR context, const char* objectPath, const 
     AddAcceptHeader();
     SetRequestCookies(objectPath);
     // The completion of the send is left to the caller's wait.
-    if (!HttpSendRequestA(requestHandle, nullptr, 0, nullptr, 0) &&
+    if (!HttpSendRequestA(requestHandle.Get(), nullptr, 0, nullptr, 0) &&
         GetLastError() != ERROR_IO_PENDING)
         throw ClientError::AsyncRequestFailed;
     return true;
@@ -118,7 +120,7 @@ bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPa
     AddRequestHeader(contentLength, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
 
     // The record announces the body and carries none of it: the body follows the headers
-    // in pieces (SendRestOfBody), so that its progress can be seen and a slow link told
+    // in pieces (body_stream.cpp), so that its progress can be seen and a slow link told
     // from a stalled one. A small body goes in the record (see WholeBodyLimit), and the
     // client keeps its block as for a form. The bytes on the wire are the same.
     static INTERNET_BUFFERSA record;
@@ -136,50 +138,86 @@ bool AsyncHttpClient::AsyncPostMultipart(DWORD_PTR context, const char* objectPa
 
 void AsyncHttpClient::SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context) {
     SetRequestLimits();
-    RefuseIfStopped();
-    // From the send on, a body the record carries whole may reach the service whole.
     const bool whole = record.dwBufferLength >= record.dwBufferTotal;
-    recordCarriedEnd_ = whole;
-    if (!HttpSendRequestExA(requestHandle, &record, nullptr, HSR_INITIATE, context) &&
-        GetLastError() != ERROR_IO_PENDING)
+    if (whole) {
+        CommitWholeBody();
+    } else if (bodyFate_.Now() == BodyFate::State::GivenUp) {
+        // Headers alone could store nothing; the body's end goes only through the
+        // writer's commit. This only spares the service a request it would refuse.
+        sendOutcome = SendOutcome::Stopped;
+        throw ClientError::StoppedBeforeSending;
+    }
+    if (!HttpSendRequestExA(requestHandle.Get(), &record, nullptr, HSR_INITIATE, context) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        sendOutcome = SendOutcome::Failed;
         throw ClientError::SendFailed;
+    }
+    // From here the send is WinINet's, and its completion comes.
+    sendOutcome = SendOutcome::Handed;
     // The event is auto-reset: this wait consumes the completion of the send, and the
     // completion of the end request below is left for the caller's wait.
-    if (!WaitForCompletion(INFINITE))
+    if (!WaitForCompletion(INFINITE)) {
+        const bool stopped =
+            IsValidHandle(stopEvent) && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+        sendOutcome = stopped ? SendOutcome::Stopped : SendOutcome::Stalled;
         throw ClientError::SendFailed;
+    }
     // The send's outcome is taken from the send's own completion, before the end request
     // starts: a connection that fails fast completes the end request (and overwrites
     // asyncError) before HttpEndRequestA has even returned, and the request would then
     // fail here or not depending on which thread ran first.
     const DWORD sendError = asyncError;
     if (sendError == 0) {
-        if (whole)
+        if (whole) {
             bodyDrainAllowance_ = FloorDrainMs(record.dwBufferLength);
-        else
-            SendRestOfBody(record);
+        } else {
+            StartWriter(record.dwBufferTotal);
+            switch (StreamBody(record.dwBufferTotal)) {
+            case BodyOutcome::Sent:
+            case BodyOutcome::CutShort:
+                // A piece that failed left the rest unsent: the end request then finds the
+                // connection broken, as when it breaks after the last piece.
+                break;
+            case BodyOutcome::Stalled:
+                sendOutcome = SendOutcome::Stalled;
+                throw ClientError::SendFailed;
+            case BodyOutcome::Stopped:
+                sendOutcome = SendOutcome::Stopped;
+                throw ClientError::SendFailed;
+            case BodyOutcome::Cancelled:
+                sendOutcome =
+                    bodyWriter_.RanOutOfTime() ? SendOutcome::Stalled : SendOutcome::Stopped;
+                throw ClientError::SendFailed;
+            }
+        }
         SetAnswerLimit();
     }
-    const BOOL ended = HttpEndRequestA(requestHandle, nullptr, HSR_ASYNC | HSR_INITIATE, context);
-    if ((!ended && GetLastError() != ERROR_IO_PENDING) || sendError != 0)
+    const BOOL ended =
+        HttpEndRequestA(requestHandle.Get(), nullptr, HSR_ASYNC | HSR_INITIATE, context);
+    if (!ended && GetLastError() != ERROR_IO_PENDING) {
+        sendOutcome = SendOutcome::Failed;
+        throw ClientError::SendFailed;
+    }
+    // The end request's completion, with the send's failure in it, is still owed.
+    if (sendError != 0)
         throw ClientError::SendFailed;
 }
 
+void AsyncHttpClient::CommitWholeBody() {
+    // The record carries the body's end: from the send on the body may arrive whole. A
+    // give-up that came first keeps the request back, with nothing sent.
+    if (!bodyFate_.Commit()) {
+        sendOutcome = SendOutcome::Stopped;
+        throw ClientError::StoppedBeforeSending;
+    }
+}
+
 void AsyncHttpClient::SetRequestLimits() {
-    // Each is set on the request before it is sent: Wine applies the send time-out when it
-    // sends the headers and the receive time-out when it starts reading the answer, and
-    // ignores both on a session handle. Left to their defaults, Windows would end a send
-    // or the wait for the answer after 30 s (the slow link's drain and the service's
-    // minute), and Wine would wait for ever on a dead link.
-    // - send: bounds each piece of a body on a dead link, beyond the stall limit (without it
-    //   a writer left on such a link ends only when TCP gives up, a quarter of an hour later,
-    //   and its job with the body waits for it);
-    // - receive: the answer's wait with the longest drain (MaxDrainMs); SetAnswerLimit
-    //   narrows it once the drain is known, where a WinINet takes a later, shorter one.
+    const RequestLimits limits = LimitsBeforeSending(stallLimit, answerLimit);
     const bool set =
-        SetLimit(requestHandle, INTERNET_OPTION_CONNECT_TIMEOUT, ConnectLimit) &&
-        SetLimit(requestHandle, INTERNET_OPTION_SEND_TIMEOUT, stallLimit + SocketLimitGrace) &&
-        SetLimit(requestHandle, INTERNET_OPTION_RECEIVE_TIMEOUT,
-                 answerLimit + MaxDrainMs + SocketLimitGrace);
+        SetLimit(requestHandle.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, limits.connectMs) &&
+        SetLimit(requestHandle.Get(), INTERNET_OPTION_SEND_TIMEOUT, limits.sendMs) &&
+        SetLimit(requestHandle.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, limits.receiveMs);
     if (!set)
         throw ClientError::LimitsRefused;
 }
@@ -187,20 +225,14 @@ void AsyncHttpClient::SetRequestLimits() {
 void AsyncHttpClient::SetAnswerLimit() {
     // Refused, the longer limit set before the send stands: the client's own wait still
     // judges first.
-    if (requestHandle != nullptr)
-        SetLimit(requestHandle, INTERNET_OPTION_RECEIVE_TIMEOUT,
-                 answerLimit + bodyDrainAllowance_ + SocketLimitGrace);
-}
-
-void AsyncHttpClient::RefuseIfStopped() const {
-    for (HANDLE signal : {stopEvent, quitEvent}) {
-        if (IsValidHandle(signal) && WaitForSingleObject(signal, 0) == WAIT_OBJECT_0)
-            throw ClientError::StoppedBeforeSending;
-    }
+    if (requestHandle)
+        SetLimit(requestHandle.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT,
+                 ReceiveLimitOnceSent(answerLimit, bodyDrainAllowance_));
 }
 
 bool AsyncHttpClient::WaitInSlices(DWORD timeout, DWORD slice) {
-    if (bodyStalled)
+    // Nothing will complete a request whose send ended short of WinINet.
+    if (sendOutcome != SendOutcome::Handed)
         return false;
     if (!IsValidHandle(completionEvent))
         return true;
@@ -222,102 +254,4 @@ bool AsyncHttpClient::WaitInSlices(DWORD timeout, DWORD slice) {
 
 bool AsyncHttpClient::WaitForCompletion(DWORD timeout) {
     return WaitInSlices(timeout, CompletionWaitSlice);
-}
-
-void AsyncHttpClient::SendRestOfBody(const INTERNET_BUFFERSA& record) {
-    const std::uint32_t total = record.dwBufferTotal;
-    const std::uint32_t carried = record.dwBufferLength;
-    if (carried >= total)
-        return;
-    // Only a record that carries none of its body (AsyncPostMultipart's) comes here, so
-    // WinINet keeps no pointer into the block: the writer takes it whole.
-    if (carried != 0 || !bodyWriter_.Start(requestHandle, std::move(sentBody), total,
-                                           UploadBodyEndLength, stallLimit + SocketLimitGrace))
-        throw ClientError::SendFailed;
-    const HANDLE events[] = {bodyWriter_.Finished(), stopEvent};
-    const DWORD count = IsValidHandle(stopEvent) ? 2 : 1;
-    std::uint32_t seen = 0;
-    DWORD lastMove = GetTickCount();
-    bool waitingOutEnd = false;
-    for (;;) {
-        const DWORD waited = WaitForMultipleObjects(count, events, FALSE, BodyProgressSlice);
-        const std::uint32_t written = bodyWriter_.Written();
-        if (written != seen) {
-            seen = written;
-            lastMove = GetTickCount();
-            OnBodyProgress(carried + seen, total);
-        }
-        if (waited == WAIT_OBJECT_0) {
-            // A piece that did not end within its limit was cancelled with the request
-            // handle: the link is dead, and nothing will complete the request.
-            if (bodyWriter_.TakeClosedRequest()) {
-                requestHandle = nullptr;
-                bodyStalled = true;
-                WriteDebugLine("request body stalled: %lu of %lu bytes sent\n",
-                               static_cast<unsigned long>(carried + seen),
-                               static_cast<unsigned long>(total));
-                throw ClientError::SendFailed;
-            }
-            // A piece that failed left the rest unsent. The end request then finds the
-            // connection broken, as it does when the connection breaks after the last
-            // piece: one outcome, however far the body had got.
-            if (bodyWriter_.Failed()) {
-                WriteDebugLine("request body cut short: %lu of %lu bytes sent\n",
-                               static_cast<unsigned long>(carried + seen),
-                               static_cast<unsigned long>(total));
-                return;
-            }
-            // The socket still holds the end of the body, and on a slow link it may take
-            // longer to leave than the service takes to answer: the answer's time starts
-            // once the measured rate has carried it out.
-            bodyDrainAllowance_ = bodyWriter_.DrainMs();
-            if (bodyWriter_.RateBytesPerSecond() != 0)
-                measuredDrainAllowance_ = bodyDrainAllowance_.load();
-            WriteDebugLine("request body written: %lu bytes, link %lu bytes/s, %lu ms to drain\n",
-                           static_cast<unsigned long>(total),
-                           static_cast<unsigned long>(bodyWriter_.RateBytesPerSecond()),
-                           static_cast<unsigned long>(bodyDrainAllowance_.load()));
-            return;
-        }
-        // A stop (or a wait that cannot wait) ends the send here; the writer stops after
-        // the piece in hand, short of the body's end. Past that end the body may arrive
-        // whole: the stop still ends the send, since whoever stopped the job has given its
-        // answer the time they meant to (the teardown waits for it first).
-        if (waited != WAIT_TIMEOUT) {
-            bodyWriter_.Abandon();
-            throw ClientError::SendFailed;
-        }
-        if (!waitingOutEnd && GetTickCount() - lastMove >= stallLimit) {
-            if (!bodyWriter_.Abandon()) {
-                // The end is in WinINet's hands: given up now, the body could still arrive
-                // whole on a link that comes back. Its piece ends by itself, taken or at
-                // its limit, and the answer or the broken connection decides.
-                waitingOutEnd = true;
-                continue;
-            }
-            bodyStalled = true;
-            WriteDebugLine("request body stalled: %lu of %lu bytes sent\n",
-                           static_cast<unsigned long>(carried + seen),
-                           static_cast<unsigned long>(total));
-            throw ClientError::SendFailed;
-        }
-    }
-}
-
-void AsyncHttpClient::OnBodyProgress(std::uint32_t, std::uint32_t) {}
-
-void AsyncHttpClient::ForgetRequestClosedByWriter() {
-    if (bodyWriter_.TakeClosedRequest())
-        requestHandle = nullptr;
-}
-
-void AsyncHttpClient::CloseHandles() {
-    // Only ever called once the writer has ended (its owner closes nothing before).
-    ForgetRequestClosedByWriter();
-    HttpClient::CloseHandles();
-}
-
-bool AsyncHttpClient::AwaitBodyWriter(DWORD limit) const {
-    const HANDLE writer = bodyWriter_.Thread();
-    return writer == nullptr || WaitForSingleObject(writer, limit) == WAIT_OBJECT_0;
 }

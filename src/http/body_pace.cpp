@@ -46,7 +46,17 @@ void BodyPace::PieceTaken(std::uint32_t bytes, std::uint32_t sinceStartMs, std::
     const std::uint64_t rate = RateBytesPerSecond();
     if (rate != 0)
         size = std::min<std::uint64_t>(size, rate * MaxPieceMs / 1000);
+    else
+        size = std::min(size, UnmeasuredPieceBound());
     next_ = static_cast<std::uint32_t>(std::max<std::uint64_t>(size, MinPieceSize));
+}
+
+std::uint64_t BodyPace::UnmeasuredPieceBound() const {
+    if (written_ <= LargestSocketHold)
+        return UnprovenPieceLimit;
+    const std::uint64_t proven =
+        (written_ - LargestSocketHold) * 1000 / std::max<std::uint32_t>(lastEndMs_, 1);
+    return std::max<std::uint64_t>(UnprovenPieceLimit, proven * MaxPieceMs / 1000);
 }
 
 std::uint32_t BodyPace::RateBytesPerSecond() const {
@@ -62,10 +72,10 @@ std::uint32_t BodyPace::DrainMs() const {
         const std::uint64_t held = std::min<std::uint64_t>(written_, UnmeasuredHoldBytes);
         std::uint64_t proven = FloorRateBytesPerSecond;
         // Whatever the socket cannot hold the link has carried, in the time the body took.
-        if (written_ > held && lastEndMs_ > 0)
-            proven = std::max<std::uint64_t>(proven, (written_ - held) * 1000 / lastEndMs_);
-        else if (written_ > held)
-            return 0;
+        if (written_ > held) {
+            const std::uint64_t took = std::max<std::uint32_t>(lastEndMs_, MeasuredWaitMs);
+            proven = std::max<std::uint64_t>(proven, (written_ - held) * 1000 / took);
+        }
         return CappedDrain(held, proven, 1);
     }
     const std::uint64_t carried = rate * lastEndMs_ / 1000;

@@ -37,6 +37,17 @@ constexpr std::uint32_t MaxPieceMs = 2 * TargetPieceMs;
 // call and two status notifications (measured on loopback: 64 MiB in 64 KiB pieces took
 // 0.16 s to write, in 4 MiB ones 0.095 s, in 16 MiB ones 0.085 s).
 constexpr std::uint32_t MaxPieceSize = 16 * 1024 * 1024;
+// A piece taken at once says that the socket had room, not that the link moves: a socket
+// with a large buffer takes megabytes at once on a slow link, and the piece that first
+// waits must then wait for as many bytes to leave. So, before a rate is measured, a piece
+// is at most UnprovenPieceLimit, which leaves at the floor rate (below) in 33 s, about
+// half the minute in which a job waits for a piece to be taken: a link that moves is not
+// judged stalled. Only once more has gone at once than any socket's buffer holds
+// (LargestSocketHold, the most a TCP send buffer grows to on Linux by default, and so
+// under Wine) has the link carried the rest, in the time since the first piece, and the
+// pieces may grow to MaxPieceMs of that rate.
+constexpr std::uint32_t UnprovenPieceLimit = 16 * 1024;
+constexpr std::uint32_t LargestSocketHold = 4 * 1024 * 1024;
 // A piece that took this long had to wait for room in the socket; a shorter one is a
 // thread's ordinary scheduling.
 constexpr std::uint32_t WaitedPieceMs = 200;
@@ -81,10 +92,14 @@ class BodyPace {
     // it held when a piece first had to wait (it was full then, and its buffer does not
     // shrink). Without one, what the socket may hold (UnmeasuredHoldBytes at most) at the
     // floor rate, or at the rate the rest of the body proves the link carried, if higher:
-    // a fast link's large body is gone at once.
+    // a fast link's large body is gone at once. The rest proves a rate over at least
+    // MeasuredWaitMs, as waits do: bytes taken within a moment prove no link.
     std::uint32_t DrainMs() const;
 
   private:
+    // Where no rate is measured: the most a piece may be, from what went at once so far.
+    std::uint64_t UnmeasuredPieceBound() const;
+
     std::uint32_t next_ = ProbePieceSize;
     std::uint64_t written_ = 0;
     std::uint64_t waitedBytes_ = 0;

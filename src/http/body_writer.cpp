@@ -41,7 +41,7 @@ BodyWriter::~BodyWriter() {
     }
 }
 
-bool BodyWriter::Start(HINTERNET request, HeapBlock body, std::uint32_t length,
+bool BodyWriter::Start(RequestHandle& request, BodyFate& fate, HeapBlock body, std::uint32_t length,
                        std::uint32_t endLength, DWORD pieceLimit) {
     if (thread_ != nullptr) {
         if (!Ended())
@@ -49,13 +49,17 @@ bool BodyWriter::Start(HINTERNET request, HeapBlock body, std::uint32_t length,
         CloseHandle(thread_);
         thread_ = nullptr;
     }
+    // A block left here is still WinINet's to read: its cancelled piece never completed.
+    if (body_.Get() != nullptr)
+        return false;
     if (finished_ == nullptr)
         finished_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (finished_ == nullptr || pieceDone_ == nullptr || givenUp_ == nullptr)
         return false;
     ResetEvent(finished_);
     ResetEvent(givenUp_);
-    request_ = request;
+    request_ = &request;
+    fate_ = &fate;
     body_ = std::move(body);
     length_ = length;
     endLength_ = std::min(endLength, length);
@@ -63,50 +67,55 @@ bool BodyWriter::Start(HINTERNET request, HeapBlock body, std::uint32_t length,
     written_ = 0;
     failed_ = false;
     failedWith_ = 0;
-    fate_ = Fate::Writing;
-    closedRequest_ = false;
+    cancelled_ = false;
+    ranOutOfTime_ = false;
     pace_ = BodyPace();
     unsigned threadId = 0;
     thread_ = reinterpret_cast<HANDLE>(
         Platform().BeginThread(nullptr, 0, &BodyWriter::Entry, this, 0, &threadId));
+    if (thread_ == nullptr)
+        body_ = HeapBlock();
     return thread_ != nullptr;
+}
+
+bool BodyWriter::UsesRequest() const {
+    return thread_ != nullptr && WaitForSingleObject(finished_, 0) != WAIT_OBJECT_0;
 }
 
 bool BodyWriter::Ended() const {
     return thread_ == nullptr || WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0;
 }
 
-bool BodyWriter::Abandon() {
-    Fate writing = Fate::Writing;
-    if (!fate_.compare_exchange_strong(writing, Fate::GivenUp) && writing == Fate::EndHandedOver)
-        return false;
+void BodyWriter::NoticeGiveUp() {
     if (givenUp_ != nullptr)
         SetEvent(givenUp_);
-    return true;
 }
 
 unsigned __stdcall BodyWriter::Entry(void* writer) {
     BodyWriter* self = static_cast<BodyWriter*>(writer);
-    self->WritePieces();
+    HeapBlock body = std::move(self->body_);
+    self->WritePieces(body.Get());
+    // WinINet may still read a cancelled piece whose completion never came: its block
+    // stays with the writer, which lives until WinINet has let the request go.
+    if (self->cancelled_ && self->piecePending_)
+        self->body_ = std::move(body);
     SetEvent(self->finished_);
-    // Nothing reads the body any more: a pending piece has been waited for to its end.
-    self->body_ = HeapBlock();
     return 0;
 }
 
-void BodyWriter::WritePieces() {
+void BodyWriter::WritePieces(const char* body) {
     const Stopwatch sinceStart;
     std::uint32_t done = 0;
     // The pieces up to until, each looked at against a give-up before it goes; false when
     // one failed or the body was given up.
     const auto writeUpTo = [&](std::uint32_t until) {
         while (done < until) {
-            if (fate_ == Fate::GivenUp)
+            if (GivenUp())
                 return false;
             const DWORD piece = std::min(until - done, pace_.NextPieceSize());
             const std::uint32_t began = sinceStart.Ms();
             DWORD taken = 0;
-            if (!WritePiece(body_.Get() + done, piece, taken)) {
+            if (!WritePiece(body + done, piece, taken)) {
                 // Also where nobody watches any more: a writer left on a dead link ends
                 // here, at its piece's limit, and only then can its job and body go.
                 WriteDebugLine("request body piece failed: error %lu, %lu of %lu bytes taken\n",
@@ -130,11 +139,12 @@ void BodyWriter::WritePieces() {
     };
     if (!writeUpTo(length_ - endLength_))
         return;
-    // Every earlier piece is taken. The end goes only from a writer not given up, and once
-    // it is handed over a give-up no longer stops the body.
-    Fate writing = Fate::Writing;
-    if (!fate_.compare_exchange_strong(writing, Fate::EndHandedOver))
+    // Every earlier piece is taken. The end goes only once the fate commits to it: a
+    // give-up that came first keeps it back, and one that comes after no longer stops it.
+    if (!fate_->Commit())
         return;
+    WriteDebugLine("request body end handed over: %lu bytes\n",
+                   static_cast<unsigned long>(length_ - done));
     writeUpTo(length_);
 }
 
@@ -144,7 +154,7 @@ bool BodyWriter::WritePiece(const char* data, DWORD size, DWORD& taken) {
     ResetEvent(pieceDone_);
     pieceLanding_ = 0;
     piecePending_ = true;
-    if (Platform().InternetWriteFile(request_, data, size, &pieceLanding_)) {
+    if (Platform().InternetWriteFile(request_->Get(), data, size, &pieceLanding_)) {
         // Done at once: no completion follows.
         piecePending_ = false;
         taken = pieceLanding_;
@@ -160,13 +170,19 @@ bool BodyWriter::WritePiece(const char* data, DWORD size, DWORD& taken) {
     // may not apply to a pending write.
     const HANDLE ends[] = {pieceDone_, givenUp_};
     const DWORD waited = WaitForMultipleObjects(2, ends, FALSE, pieceLimit_);
-    if (waited != WAIT_OBJECT_0) {
-        CancelPendingPiece();
+    if (waited != WAIT_OBJECT_0 && piecePending_) {
+        ranOutOfTime_ = waited == WAIT_TIMEOUT;
+        cancelled_ = true;
         // However the piece ended, the request is closed: no piece may follow it.
-        if (closedRequest_) {
-            failedWith_ = pieceOk_ ? ERROR_INTERNET_OPERATION_CANCELLED : pieceError_.load();
-            return false;
-        }
+        const bool ended = CancelPendingPiece();
+        failedWith_ = !ended || pieceOk_ ? ERROR_INTERNET_OPERATION_CANCELLED : pieceError_.load();
+        return false;
+    }
+    // Completed meanwhile, or with the give-up: its completion is in, or comes at once.
+    if (waited != WAIT_OBJECT_0 &&
+        WaitForSingleObject(pieceDone_, CancelledPieceLimit) != WAIT_OBJECT_0) {
+        failedWith_ = ERROR_INTERNET_OPERATION_CANCELLED;
+        return false;
     }
     if (!pieceOk_) {
         failedWith_ = pieceError_.load();
@@ -178,18 +194,11 @@ bool BodyWriter::WritePiece(const char* data, DWORD size, DWORD& taken) {
     return true;
 }
 
-void BodyWriter::CancelPendingPiece() {
-    // The piece may have completed in the meantime; closing the handle then cancels
-    // nothing, and its completion is already in.
-    if (!piecePending_) {
-        WaitForSingleObject(pieceDone_, INFINITE);
-        return;
-    }
-    closedRequest_ = true;
-    Platform().InternetCloseHandle(request_);
+bool BodyWriter::CancelPendingPiece() {
+    request_->Close();
     // WinINet completes a cancelled operation before it reports the handle closed; until
     // then it may still read the piece and write its count.
-    WaitForSingleObject(pieceDone_, INFINITE);
+    return WaitForSingleObject(pieceDone_, CancelledPieceLimit) == WAIT_OBJECT_0;
 }
 
 bool BodyWriter::TakeCompletion(DWORD result, DWORD error) {

@@ -67,14 +67,8 @@ void ConnectWith(HttpClient& client, DWORD sessionFlags, INTERNET_STATUS_CALLBAC
 } // namespace
 
 void HttpClient::DropConnection() {
-    if (connectionHandle != nullptr) {
-        InternetCloseHandle(connectionHandle);
-        connectionHandle = nullptr;
-    }
-    if (sessionHandle != nullptr) {
-        InternetCloseHandle(sessionHandle);
-        sessionHandle = nullptr;
-    }
+    CloseInternetHandle(connectionHandle);
+    CloseInternetHandle(sessionHandle);
 }
 
 bool HttpClient::Connect(const char* targetHost, std::int32_t targetPort, const char* targetUser,

@@ -9,13 +9,9 @@ HttpClient::~HttpClient() {
 }
 
 void HttpClient::CloseHandles() {
-    HINTERNET* handles[] = {&requestHandle, &connectionHandle, &sessionHandle};
-    for (HINTERNET* handle : handles) {
-        if (*handle != nullptr) {
-            InternetCloseHandle(*handle);
-            *handle = nullptr;
-        }
-    }
+    requestHandle.Close();
+    CloseInternetHandle(connectionHandle);
+    CloseInternetHandle(sessionHandle);
 }
 
 void HttpClient::AddFormField(const char* name, const char* value, bool isFile) {

@@ -14,10 +14,11 @@
 // PostForm, PostMultipart) and AsyncGet complete the client's interface; nothing in the
 // uploader calls them.
 
+#include "http/body_fate.h"
 #include "http/body_writer.h"
 #include "http/heap_block.h"
 #include "http/http_types.h"
-#include "upload/multipart_layout.h"
+#include "http/request_handle.h"
 #include "util/paths.h"
 
 #include <windows.h>
@@ -88,7 +89,8 @@ class HttpClient {
 
     HINTERNET sessionHandle = nullptr;
     HINTERNET connectionHandle = nullptr;
-    HINTERNET requestHandle = nullptr;
+    // Closed exactly once, by whichever of the client and its body's writer comes first.
+    RequestHandle requestHandle;
     std::string host;
     std::string user;
     std::string password;
@@ -109,10 +111,6 @@ class HttpClient {
     // caller's, the one inside the POST operations and a pending read) so that a stop is
     // not held up by a long wait. Null: the waits run their full time.
     HANDLE stopEvent = nullptr;
-    // Set by the owning job, which owns it: signalled once the program quits. No request is
-    // handed to WinINet after it, but unlike stopEvent it ends no wait: a request already
-    // sent is still awaited and read until the job is stopped.
-    HANDLE quitEvent = nullptr;
     // REQUEST_COMPLETE notifications counted by the status callback, with whether the
     // last one reported success (dwResult): a question for the answer's bytes that pends
     // waits for its own completion.
@@ -158,16 +156,22 @@ constexpr DWORD BodyProgressSlice = CompletionWaitSlice;
 // measured, 8 kbit/s to loopback), so there is nothing to watch, and a writer's thread
 // would add its start and its wake-up to every small photo (about 4 ms a file under Wine).
 constexpr std::uint32_t WholeBodyLimit = 16 * 1024;
-// WinINet's own time-outs lie this far beyond the waits the program judges by, so that the
-// program judges first (Windows may fire a receive time-out up to 6 s late): the send
-// time-out beyond the stall limit, so that a writer left blocked on a dead link still ends
-// by itself and its job and body can go; the receive time-out beyond the wait for the
-// answer with the body's drain.
-constexpr DWORD SocketLimitGrace = 10000;
-// The connect time-out: WinINet gives up on a host that does not answer, and reports it,
-// well before the client's wait for the send's completion (60 s) would give up on the
-// request and leave it to WinINet. Windows and Wine both default to 60 s, which races it.
-constexpr DWORD ConnectLimit = 30000;
+
+// How the last request's send ended, for its caller: whether a completion is owed, and if
+// not, why. Until a send says otherwise, a wait waits for its completion.
+enum class SendOutcome {
+    // The request is WinINet's: its completion comes, with an answer or a failure.
+    Handed,
+    // Nothing went out: the body could not be built, or WinINet refused a time-out.
+    NotSent,
+    // A stop or a give-up came first: before the request went out, or while its body was
+    // being written.
+    Stopped,
+    // The body stopped moving: nothing was taken of it for the stall limit.
+    Stalled,
+    // The send failed where nothing will complete it.
+    Failed,
+};
 
 class AsyncHttpClient : public HttpClient {
   public:
@@ -184,12 +188,20 @@ class AsyncHttpClient : public HttpClient {
                       DWORD_PTR context, const char* user, const char* password, Scheme scheme,
                       const char* agent);
     // Creates completionEvent and starts a request of kind. True when it was started; on
-    // failure the request handle is closed. Never throws.
+    // failure the request handle is closed and sendOutcome says whether a completion is
+    // still owed (Handed) and otherwise why not. Never throws.
     bool SendRequest(DWORD_PTR context, const char* path, RequestKind kind, const char* referrer);
     // Waits for completionEvent in slices of CompletionWaitSlice; INFINITE means
     // DefaultWaitSlices of them. True when the event was signalled, or when there is
-    // none; false when the time ran out or stopEvent was signalled first.
+    // none; false when the time ran out, stopEvent was signalled first, or the last send
+    // ended where no completion is owed.
     bool WaitForCompletion(DWORD timeout);
+
+    // Any thread: gives the body up (body_fate.h), unless its end was committed first.
+    // True when it is given up: it never arrives whole, and no request of this client is
+    // handed to WinINet any more. False when the body may arrive whole; only its answer
+    // says whether the service stored it. by names who gave up, for the debugger line.
+    bool GiveUpBody(const char* by);
 
     DWORD asyncResult = 0;
     DWORD asyncError = 0;
@@ -206,12 +218,15 @@ class AsyncHttpClient : public HttpClient {
     // How long the caller waits for the answer once the body has left (the body's drain
     // comes on top): WinINet's receive time-out is set beyond it. A job sets its own.
     DWORD answerLimit = DefaultStallLimit;
-    // Set when the last request's body stalled. Nothing will complete that request, so a
-    // wait for it ends at once, as one that ran out would.
-    bool bodyStalled = false;
+    // How many bytes at the end of a multipart body written in pieces are held back until
+    // the body's fate commits to them: a body cut anywhere before them is one the service
+    // refuses. Its owner knows the body's layout and names them (at least one byte).
+    std::uint32_t bodyEndLength = 1;
+    // See SendOutcome.
+    std::atomic<SendOutcome> sendOutcome{SendOutcome::Handed};
 
     // Whether a thread still writes the last request's body. Until it has ended, the
-    // request handle must stay open and the body allocated (see body_writer.h).
+    // body's block may still be read (see body_writer.h).
     bool BodyWriterRunning() const { return !bodyWriter_.Ended(); }
     // Waits up to limit ms for the body's writer to end; true when it has (or never ran).
     bool AwaitBodyWriter(DWORD limit) const;
@@ -223,22 +238,14 @@ class AsyncHttpClient : public HttpClient {
     // The part of that allowance a measured rate backs: 0 where only the floor rate gave
     // one (a body that went without a wait, on any link from the crawl up).
     DWORD MeasuredDrainAllowance() const { return measuredDrainAllowance_; }
-    // Whether the last request's body has gone to WinINet with its end (the whole body in
-    // the send's record, or the end written by the writer): from then on the service may
-    // get the body whole, whatever the client does, and only its answer says whether it
-    // stored it.
-    bool BodyEndHandedOver() const { return recordCarriedEnd_ || bodyWriter_.EndHandedOver(); }
-    // Closes the handles as HttpClient's does, but not a request handle that the body's
-    // writer has closed itself to cancel a pending piece: by now its value may name
-    // another request. Every job's path closes its handles through this one.
+    // Closes the handles as HttpClient's does; the request handle only once the body's
+    // writer uses it no more (it is closed by the teardown after the writer's end).
     void CloseHandles();
     // The status callback, for a REQUEST_COMPLETE: true when it ends a pending piece of the
     // body, which then has nothing to do with the request's own completion.
     bool TakePieceCompletion(DWORD result, DWORD error) {
         return bodyWriter_.TakeCompletion(result, error);
     }
-    // Whether the last request's body is still held by its writer (body_writer.h).
-    bool WriterHoldsBody() const { return bodyWriter_.HoldsBody(); }
 
   protected:
     // Only ever created as the first base of a job.
@@ -250,38 +257,47 @@ class AsyncHttpClient : public HttpClient {
     // of them (DefaultWaitSlices for INFINITE), ended early by stopEvent.
     bool WaitInSlices(DWORD timeout, DWORD slice);
 
-    // Between the send's completion and the end request (SendBufferedPost): writes the part
-    // of the announced body that the record does not carry, taking sentBody, while watching
-    // it go. Returns once it is all out, or once a piece failed (the end request then finds
-    // the connection broken); throws when a stop came or the body stalled (bodyStalled
-    // set), leaving the writer to end after the piece in hand, and when the writer had to
-    // cancel a piece that did not end (bodyStalled set). A stall after the body's end was
-    // handed over is waited out instead: given up then, the body could still arrive whole.
-    // A test's job calls it alone.
-    void SendRestOfBody(const INTERNET_BUFFERSA& record);
+    // How the writing of a body after its headers ended (body_stream.cpp).
+    enum class BodyOutcome {
+        // Every byte was taken, the end among them.
+        Sent,
+        // A piece failed: the rest was not written, and the connection is broken.
+        CutShort,
+        // Nothing was taken for the stall limit, and the give-up came before the end.
+        Stalled,
+        // A stop or a give-up came first.
+        Stopped,
+        // A pending piece was cancelled by closing the request: nothing will complete it.
+        Cancelled,
+    };
+    // Between the send's completion and the end request: watches the writer that the send
+    // started, moving the progress, until it has written the body or the body has ended
+    // otherwise. A stall or a stop gives the body up; where its end was committed first, a
+    // stall is waited out (the end's piece ends by itself, taken or at its limit) and a
+    // stop still ends the watch, since whoever stopped has given the answer its time.
+    BodyOutcome StreamBody(std::uint32_t total);
+    // Starts the writer for a body of total bytes that the record announced and carries
+    // none of (taken from sentBody); throws, with sendOutcome Failed, when it cannot.
+    void StartWriter(std::uint32_t total);
 
   private:
     BodyWriter bodyWriter_;
+    BodyFate bodyFate_;
     // Read by the UI thread's teardown while the job's thread sets them.
     std::atomic<DWORD> bodyDrainAllowance_{0};
     std::atomic<DWORD> measuredDrainAllowance_{0};
-    std::atomic<bool> recordCarriedEnd_{false};
 
     // WinINet's time-outs for the request about to be sent, each beyond the program's own
-    // wait for that step; throws when WinINet refuses one.
+    // wait for that step (request_limits.h); throws when WinINet refuses one.
     void SetRequestLimits();
     // The receive time-out once the body is out: the answer's wait and the body's drain.
     void SetAnswerLimit();
-    // The request handle is the writer's to close once it has cancelled a piece with it.
-    void ForgetRequestClosedByWriter();
-
+    // Right before the end of the body goes to WinINet with the send's record (a form, a
+    // small photo): throws, with nothing sent, when the body was given up first.
+    void CommitWholeBody();
     // What both asynchronous POSTs do once their record is filled: send it, wait for the
-    // send to complete, start the end request.
+    // send to complete, write what the record does not carry, start the end request.
     void SendBufferedPost(INTERNET_BUFFERSA& record, DWORD_PTR context);
-    // Throws when stopEvent or quitEvent is signalled. Called right before the request is
-    // handed to WinINet: the last moment a stop can keep it from leaving, since WinINet
-    // sends a request it has whole, whatever the waits after it do.
-    void RefuseIfStopped() const;
 };
 
 // The Content-Type lines and boundaries of the two multipart requests. The header's
@@ -294,7 +310,3 @@ inline constexpr char UploadBoundary[] = "--TAVIK-VISTORA-UPLOAD-FORM-DATA";
 inline constexpr char UploadContentType[] =
     "Content-Type: multipart/form-data; boundary=--TAVIK-VISTORA-UPLOAD-FORM-DATA\r\n";
 inline constexpr char FormContentType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
-// The end of an upload's body that its writer holds back (body_writer.h): the line break
-// that ends the file's bytes and the closing line, which no cut body can hold.
-constexpr std::uint32_t UploadBodyEndLength =
-    2 + ClosingLineFixedLength + (sizeof UploadBoundary - 1);

@@ -26,9 +26,9 @@ void HttpClient::OpenRequest(const char* verb, const char* objectPath, const cha
                              DWORD flags, DWORD_PTR context) {
     if (!IsValidHandle(connectionHandle))
         throw ClientError::HandleNotOpened;
-    requestHandle = HttpOpenRequestA(connectionHandle, verb, objectPath, "HTTP/1.0", referrer,
-                                     AcceptTypes, flags, context);
-    if (!IsValidHandle(requestHandle))
+    requestHandle.Adopt(HttpOpenRequestA(connectionHandle, verb, objectPath, "HTTP/1.0", referrer,
+                                         AcceptTypes, flags, context));
+    if (!IsValidHandle(requestHandle.Get()))
         throw ClientError::RequestFailed;
     if (context != 0)
         ++contextHandlesOpened;
@@ -39,7 +39,7 @@ void HttpClient::AddAcceptHeader() {
 }
 
 void HttpClient::AddRequestHeader(const char* line, DWORD modifiers) {
-    if (!HttpAddRequestHeadersA(requestHandle, line, static_cast<DWORD>(std::strlen(line)),
+    if (!HttpAddRequestHeadersA(requestHandle.Get(), line, static_cast<DWORD>(std::strlen(line)),
                                 modifiers))
         throw ClientError::AdditionalHeaderFailed;
 }
@@ -58,7 +58,7 @@ bool HttpClient::Get(const char* objectPath, const char* referrer) {
     OpenRequest("GET", objectPath, referrer, RequestFlags(false), 0);
     AddAcceptHeader();
     SetRequestCookies(objectPath);
-    if (!HttpSendRequestA(requestHandle, nullptr, 0, nullptr, 0))
+    if (!HttpSendRequestA(requestHandle.Get(), nullptr, 0, nullptr, 0))
         throw ClientError::RequestFailed;
     return true;
 }
@@ -69,7 +69,7 @@ bool HttpClient::PostForm(const char* objectPath, const char* referrer) {
     SetRequestCookies(objectPath);
 
     FormBody body(*this, ClientError::RequestFailed);
-    if (!HttpSendRequestA(requestHandle, FormContentType,
+    if (!HttpSendRequestA(requestHandle.Get(), FormContentType,
                           static_cast<DWORD>(std::strlen(FormContentType)), body.Data(),
                           body.Length()) &&
         GetLastError() != ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION)
@@ -92,12 +92,12 @@ bool HttpClient::PostMultipart(const char* objectPath, const char* referrer) {
 
     INTERNET_BUFFERSA record = {};
     record.dwStructSize = sizeof record;
-    if (!HttpSendRequestExA(requestHandle, &record, nullptr, HSR_INITIATE, 0))
+    if (!HttpSendRequestExA(requestHandle.Get(), &record, nullptr, HSR_INITIATE, 0))
         throw ClientError::SendFailed;
     DWORD written = 0;
-    if (!InternetWriteFile(requestHandle, body.Data(), length, &written))
+    if (!InternetWriteFile(requestHandle.Get(), body.Data(), length, &written))
         throw ClientError::SendFailed;
-    if (!HttpEndRequestA(requestHandle, nullptr, HSR_INITIATE, 0))
+    if (!HttpEndRequestA(requestHandle.Get(), nullptr, HSR_INITIATE, 0))
         throw ClientError::SendFailed;
     return true;
 }

@@ -40,7 +40,7 @@ void HttpClient::AwaitAnswerBytes() {
     // question's own. Its count lands in the client, which outlives a late completion.
     const unsigned completionsBefore = completionCount;
     availableLanding_ = 0;
-    if (InternetQueryDataAvailable(requestHandle, &availableLanding_, 0, 0))
+    if (InternetQueryDataAvailable(requestHandle.Get(), &availableLanding_, 0, 0))
         return;
     if (GetLastError() != ERROR_IO_PENDING || !AwaitPendingCompletion(completionsBefore))
         throw ClientError::ResponseFailed;
@@ -49,7 +49,7 @@ void HttpClient::AwaitAnswerBytes() {
 bool HttpClient::ReadResponse(char* buffer, std::int32_t size, DWORD& bytesRead) {
     bytesRead = 0;
     try {
-        if (requestHandle == nullptr)
+        if (!requestHandle)
             throw ClientError::ConnectionFailed;
         // A negative size would reach WinINet as a huge one and overrun the buffer.
         if (size < 0)
@@ -68,7 +68,7 @@ bool HttpClient::ReadResponse(char* buffer, std::int32_t size, DWORD& bytesRead)
         readBuffers_.dwStructSize = sizeof readBuffers_;
         readBuffers_.lpvBuffer = readLanding_;
         readBuffers_.dwBufferLength = wanted;
-        if (!InternetReadFileExA(requestHandle, &readBuffers_, IRF_NO_WAIT, 0))
+        if (!InternetReadFileExA(requestHandle.Get(), &readBuffers_, IRF_NO_WAIT, 0))
             throw ClientError::ResponseFailed;
         const DWORD landed = readBuffers_.dwBufferLength;
         const DWORD got = landed <= wanted ? landed : wanted;
@@ -80,20 +80,17 @@ bool HttpClient::ReadResponse(char* buffer, std::int32_t size, DWORD& bytesRead)
     } catch (...) {
         ReportClientFailure("ReadResponse", ClientError::UnknownException);
     }
-    if (requestHandle != nullptr) {
-        InternetCloseHandle(requestHandle);
-        requestHandle = nullptr;
-    }
+    requestHandle.Close();
     return false;
 }
 
 DWORD HttpClient::ResponseStatus() const {
-    if (requestHandle == nullptr)
+    if (!requestHandle)
         return 0;
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!HttpQueryInfoA(requestHandle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                        &size, nullptr))
+    if (!HttpQueryInfoA(requestHandle.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                        &status, &size, nullptr))
         return 0;
     return status;
 }

@@ -1,7 +1,8 @@
 #include "jobs/http_job.h"
 
-#include "app/progress.h"
+#include "jobs/job_messages.h"
 #include "util/debug_line.h"
+#include "util/progress.h"
 #include "util/win_handles.h"
 
 #include <commctrl.h>
@@ -17,8 +18,6 @@ HttpJob::HttpJob() {
     // The job's minute for a request measures a link that does not move, not a slow one.
     stallLimit = RequestTimeout;
     answerLimit = RequestTimeout;
-    quitSignal_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    quitEvent = quitSignal_;
 }
 
 // The completion event is closed only here, never after a wait: a send or end request
@@ -30,11 +29,8 @@ HttpJob::~HttpJob() {
         CloseHandle(completionEvent);
     completionEvent = nullptr;
     stopEvent = nullptr;
-    quitEvent = nullptr;
     if (stopSignal_ != nullptr)
         CloseHandle(stopSignal_);
-    if (quitSignal_ != nullptr)
-        CloseHandle(quitSignal_);
 }
 
 void HttpJob::AttachProgressBar(HWND bar) {
@@ -52,13 +48,13 @@ void HttpJob::SetNotifyTarget(HWND window, UINT message, WPARAM param) {
 
 void HttpJob::RequestStop() {
     StopRequested = 1;
+    GiveUpBody("stop");
     if (stopSignal_ != nullptr)
         SetEvent(stopSignal_);
 }
 
-void HttpJob::RefuseNewRequests() {
-    if (quitSignal_ != nullptr)
-        SetEvent(quitSignal_);
+bool HttpJob::RefuseNewRequests() {
+    return GiveUpBody("quit");
 }
 
 void HttpJob::ResetRunFields() {
@@ -146,10 +142,36 @@ bool HttpJob::AnsweredWithSuccessStatus() {
     return status >= 200 && status < 300;
 }
 
+int HttpJob::ResultWithoutCompletion(int failed) const {
+    switch (sendOutcome.load()) {
+    case SendOutcome::Stopped:
+        return Interrupted;
+    case SendOutcome::Stalled:
+        return TimedOut;
+    default:
+        return StopRequested ? Interrupted : failed;
+    }
+}
+
 int HttpJob::Complete(int result) {
     completed_ = true;
     PostMessageA(NotifyWindow, NotifyMessage, NotifyParam, result);
     return result;
+}
+
+WPARAM NewCompletionToken() {
+    // Seeded from the clock and the process, so that a token of one run says nothing of
+    // the next; then a step that comes back to no earlier value for 2^32 tokens.
+    static std::uint32_t last = [] {
+        LARGE_INTEGER now = {};
+        QueryPerformanceCounter(&now);
+        return static_cast<std::uint32_t>(now.QuadPart) ^ (GetCurrentProcessId() << 16) ^
+               GetTickCount();
+    }();
+    do {
+        last = last * 1664525u + 1013904223u;
+    } while (last == 0);
+    return static_cast<WPARAM>(last);
 }
 
 void ShowJobAlert(const char* text) {

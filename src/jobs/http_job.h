@@ -54,12 +54,14 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     void AttachProgressBar(HWND bar);
     void SetNotifyTarget(HWND window, UINT message, WPARAM param);
 
-    // Any thread; never blocks. Also cuts the client's waits short, so that a teardown
-    // never sits out a 60-second wait.
+    // Any thread; never blocks. Gives the body up (GiveUpBody) and cuts the client's waits
+    // short, so that a teardown never sits out a 60-second wait.
     void RequestStop() override;
     // Main thread, when the program quits: from now on the job hands no request to
-    // WinINet. What it has sent it still awaits and reads, until its teardown stops it.
-    void RefuseNewRequests();
+    // WinINet, and a body whose end has not gone to WinINet never arrives whole. True when
+    // that holds; false when the body's end was committed first: it may arrive whole, and
+    // the job, not stopped by this, awaits and reads the answer until its teardown stops it.
+    bool RefuseNewRequests();
 
     // Worker: closes the client's handles and waits (DrainPolls x DrainPollInterval at
     // most) for their closing notifications, or until a stop is requested.
@@ -74,8 +76,10 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     void ResetRunFields();
     // Whether the run has posted its completion message, its last act, or its thread has
     // ended with the run returned. A completion message is taken for the job's only once
-    // this holds: any program can post one.
+    // this holds and it carries the job's token (NotifyParam): any program can post one.
     bool Completed() const;
+    // Whether a completion message with token in its wParam is this job's own.
+    bool PostedCompletion(WPARAM token) const { return token == NotifyParam && Completed(); }
 
     std::atomic<int> LastStatus{0};
     std::atomic<int> BytesSent{0};
@@ -105,6 +109,10 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     void CompleteSendShare();
     // The last act of every run: posts the completion message and returns result.
     int Complete(int result);
+    // The result of a request that ended without a completion to await (sendOutcome not
+    // Handed): a stop is an interruption, a stall a time-out, and anything else the
+    // attempt's failure, failed (nothing went out, or nothing will answer).
+    int ResultWithoutCompletion(int failed) const;
 
   private:
     std::atomic<bool> completed_{false};
@@ -112,7 +120,6 @@ class HttpJob : public AsyncHttpClient, public WorkerJob {
     // Where this job has put the bar, and how much of the send's span its progress showed.
     int barPosition_ = 0;
     int sendShareShown_ = 0;
-    HANDLE quitSignal_ = nullptr;
 };
 
 // An upload's answer that ended short of the 4 bytes it is judged on is looked at again

@@ -1,7 +1,7 @@
 #include "login/login_job.h"
 
-#include "app/main_window.h"
 #include "http/status_callback.h"
+#include "jobs/job_messages.h"
 #include "login/form_encoding.h"
 #include "login/login_answer.h"
 #include "login/login_dialog.h"
@@ -68,17 +68,28 @@ int LoginJob::Run() {
         ClearFormFields();
         AddFormField("userId", EncodedLoginName, false);
         AddFormField("hash", DigestText, false);
-        SendRequest(reinterpret_cast<DWORD_PTR>(this), RequestPath, RequestKind::FormRequest,
-                    nullptr);
+        const bool sent = SendRequest(reinterpret_cast<DWORD_PTR>(this), RequestPath,
+                                      RequestKind::FormRequest, nullptr);
         AdvanceBar(20);
-        // The completion event stays open until the job is destroyed (see HttpJob).
-        if (!WaitForRequest(RequestTimeout)) {
-            result = StopRequested ? Interrupted : TimedOut;
-            SetBar(0);
-            return Complete(result);
+        if (!sent && sendOutcome != SendOutcome::Handed) {
+            // Nothing will complete the request: a stop or a stall ends the login as a wait
+            // that ran out would, and a send refused or failed as an answer not received.
+            result = ResultWithoutCompletion(ReceiveError);
+            if (result != ReceiveError) {
+                SetBar(0);
+                return Complete(result);
+            }
+            CloseAndDrain();
+        } else {
+            // The completion event stays open until the job is destroyed (see HttpJob).
+            if (!WaitForRequest(RequestTimeout)) {
+                result = StopRequested ? Interrupted : TimedOut;
+                SetBar(0);
+                return Complete(result);
+            }
+            AdvanceBar(10);
+            result = ReadAnswer();
         }
-        AdvanceBar(10);
-        result = ReadAnswer();
     }
     ShowJobResult(result);
     SetBar(result == Ok ? 100 : 0);
@@ -154,20 +165,6 @@ int StartLogin(HWND mainWindow, HWND progressBar) {
         return -1;
     }
     CurrentLoginJob->AttachProgressBar(progressBar);
-    CurrentLoginJob->SetNotifyTarget(mainWindow, WM_LOGIN_DONE, 0);
+    CurrentLoginJob->SetNotifyTarget(mainWindow, WM_LOGIN_DONE, NewCompletionToken());
     return StartJobThread(*CurrentLoginJob);
-}
-
-bool FinishLogin() {
-    LoginJob* job = CurrentLoginJob;
-    if (job == nullptr)
-        return false;
-    // Out of the process-wide pointer first, so no teardown reached from a loop that runs
-    // inside this one finds the job again.
-    CurrentLoginJob = nullptr;
-    job->TakeSessionToken(Settings.SessionId, sizeof Settings.SessionId);
-    static_cast<WorkerJob*>(job)->RequestStop();
-    TeardownPause(LoginTeardownPause);
-    DisposeJob(job);
-    return true;
 }

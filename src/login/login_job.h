@@ -1,6 +1,7 @@
 #pragma once
 // The login: a job that posts the e-mail address and the password digest to the login
-// URL and takes a session token from the answer, with its starter and teardown.
+// URL and takes a session token from the answer, with its starter. Its teardown is the
+// window's (src/app/job_teardowns.h).
 
 #include "jobs/http_job.h"
 #include "util/text_sizes.h"
@@ -36,11 +37,3 @@ extern LoginJob* CurrentLoginJob;
 // 0 when a login job runs or a session is already held; -1 when the user cancelled the
 // dialog, the settings do not fit a login, or no thread could be created.
 int StartLogin(HWND mainWindow, HWND progressBar);
-// Takes the session token into Settings.SessionId and destroys the job, if there is one.
-// False when there was none.
-bool FinishLogin();
-
-// FinishLogin's pause between the stop request and the job's destruction: time for the
-// login's thread to see the stop (its answer reads pause a second between pieces) before
-// the retirement waits for it.
-constexpr DWORD LoginTeardownPause = 1000;

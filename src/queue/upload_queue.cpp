@@ -1,9 +1,9 @@
 #include "queue/upload_queue.h"
 
-#include "app/app_state.h"
 #include "queue/queue_paint.h"
 #include "queue/temp_names.h"
 #include "util/bounded_text.h"
+#include "util/paths.h"
 #include "util/text_sizes.h"
 
 #include <commctrl.h>

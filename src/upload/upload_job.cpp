@@ -1,14 +1,12 @@
 #include "upload/upload_job.h"
 
-#include "app/main_window.h"
-#include "app/session_controller.h"
 #include "http/status_callback.h"
+#include "jobs/job_messages.h"
 #include "queue/upload_queue.h"
 #include "settings/settings.h"
 #include "upload/upload_answer.h"
 #include "upload/upload_query.h"
 #include "util/bounded_text.h"
-#include "util/paths.h"
 
 #include <cstring>
 
@@ -29,9 +27,6 @@ const char* const UploadMessages[] = {
     "アップロードに失敗しました",
 };
 
-HWND UploadList = nullptr;
-int UploadRow = -1;
-
 const char* NotSentLine(BodyFailure failure) {
     switch (failure) {
     case BodyFailure::FileUnreadable:
@@ -45,42 +40,10 @@ const char* NotSentLine(BodyFailure failure) {
     }
 }
 
-// Deletes the uploaded file, and only the one whose bytes went out: a host may have put a
-// new file of the same name in its place while the request and its answer were under
-// way, and that file has not been sent. Never anything outside the temp folder. False
-// when such a newer file is there: its row is not done.
-bool DeleteSentFile(const char* path, const FileStamp& sent) {
-    if (!IsInsideTempFolder(path)) {
-        OutputDebugStringA("uploaded file kept: it does not lie in temp\n");
-        return true;
-    }
-    switch (DeleteFileIfUnchanged(path, sent)) {
-    case SentFileFate::Replaced:
-        OutputDebugStringA("uploaded file kept: it changed after its bytes were sent\n");
-        return false;
-    case SentFileFate::Kept:
-        OutputDebugStringA("uploaded file kept: it could not be deleted\n");
-        return true;
-    default:
-        return true;
-    }
-}
-
-// A success: the sent file goes and its row is done, or, when a newer file has taken its
-// place, that row waits again and is not counted, so the run sends it before it ends.
-void RecordConfirmedUpload(const char* path, const FileStamp& sent) {
-    FailureCount = 0;
-    if (DeleteSentFile(path, sent)) {
-        SetStatus(UploadList, UploadRow, Done);
-        UploadedCount += 1;
-    } else {
-        SetStatus(UploadList, UploadRow, Waiting);
-    }
-}
-
 } // namespace
 
 UploadJob::UploadJob() {
+    bodyEndLength = UploadBodyEndLength;
     std::memset(UploadUrl, 0, sizeof UploadUrl);
     std::memset(UploadPath, 0, sizeof UploadPath);
     std::memset(UserId, 0, sizeof UserId);
@@ -135,6 +98,14 @@ int UploadJob::Run() {
         // upload like a refused one: the file stays and is tried again after the usual
         // pause.
         OutputDebugStringA(NotSentLine(bodyFailure));
+    } else if (!started && sendOutcome != SendOutcome::Handed) {
+        // Nothing will complete the request: a stop or a stall ends the attempt as a
+        // wait that ran out would, and a send refused or failed as a failed upload.
+        result = ResultWithoutCompletion(Rejected);
+        if (result != Rejected) {
+            SetBar(100);
+            return Complete(result);
+        }
     } else {
         // The event stays open until the job is destroyed: a send or end request that
         // completes after this wait gave up still signals it. The service's minute starts
@@ -178,8 +149,10 @@ int UploadJob::ReadAnswer() {
             return Interrupted;
         if (GetTickCount() - start > RequestTimeout)
             return TimedOut;
-        if (received == 0)
+        if (received == 0) {
+            answerEnded_ = true;
             AwaitStop(AnswerIdleSlice);
+        }
     }
     // A stop ends a read that waits for the answer's bytes: that is the stop, not a
     // failed read. Otherwise the answer could not be read to a verdict: the upload counts
@@ -198,12 +171,12 @@ int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, cons
         delete job;
         return -1;
     }
-    UploadList = queueList;
-    UploadRow = row;
+    job->QueueListWindow = queueList;
+    job->QueueRow = row;
     SetStatus(queueList, row, Uploading);
     CurrentUploadJob = job;
     job->AttachProgressBar(transferBar);
-    job->SetNotifyTarget(mainWindow, WM_UPLOAD_DONE, 0);
+    job->SetNotifyTarget(mainWindow, WM_UPLOAD_DONE, NewCompletionToken());
     if (StartJobThread(*job) == 0)
         return 0;
     // No thread, so no completion message and no teardown will come for this job: it
@@ -212,65 +185,4 @@ int StartUpload(HWND mainWindow, HWND transferBar, HWND queueList, int row, cons
     SetStatus(queueList, row, Waiting);
     DisposeJob(job);
     return -1;
-}
-
-namespace {
-
-// The window's teardown: a job whose photo may arrive whole is given the time its answer
-// needs before the stop ends its wait. The allowance is looked at again and again: it is
-// known only once the end of the body has left the writer.
-void AwaitAnswerAfterQuit(UploadJob& job) {
-    if (!job.BodyEndHandedOver())
-        return;
-    OutputDebugStringA("quit: the photo's last bytes are out, its answer is awaited\n");
-    const DWORD start = GetTickCount();
-    while (AwaitJobResult(job, QuitAnswerSlice) == ResultUnknown) {
-        if (GetTickCount() - start >= QuitAnswerGrace + job.MeasuredDrainAllowance())
-            return;
-    }
-}
-
-} // namespace
-
-int FinishUpload(int result) {
-    UploadJob* job = CurrentUploadJob;
-    if (job == nullptr)
-        return NoUploadJob;
-    // Taken out before anything that can run a modal loop (the alert below): a teardown
-    // that runs inside that loop, the window's destruction say, must not find the job a
-    // second time.
-    CurrentUploadJob = nullptr;
-    char sentPath[NameSize];
-    CopyText(sentPath, job->FilePath);
-    const FileStamp sentFile = job->sentFile;
-    // Only the job's own result deletes a photo. A job that has not ended yet is being
-    // torn down: its photo counts as not stored unless its run ends with "success".
-    const int own = job->Completed() ? AwaitJobResult(*job, CompletedJobEndLimit) : ResultUnknown;
-    int stood = own;
-    if (own == ResultUnknown)
-        stood = result == Ok ? Interrupted : result;
-    if (stood == Ok) {
-        RecordConfirmedUpload(sentPath, sentFile);
-    } else {
-        SetStatus(UploadList, UploadRow, Waiting);
-        FailureCount += 1;
-        if (FailureCount > FailureLimit)
-            UploadJob::ShowJobResult(stood, true);
-        else
-            TeardownPause(FailedUploadPause);
-    }
-    if (own == ResultUnknown)
-        AwaitAnswerAfterQuit(*job);
-    static_cast<WorkerJob*>(job)->RequestStop();
-    TeardownPause(UploadTeardownPause);
-    // The window's teardown ends an upload as interrupted, yet inside the pauses above the
-    // job may have read the album's "success" for the request already on the wire. The
-    // photo is then stored: kept in temp, it would go to the album a second time with the
-    // next hand-over. Once its thread has ended the job's own word stands.
-    if (DisposeJob(job) == Ok && stood != Ok) {
-        RecordConfirmedUpload(sentPath, sentFile);
-        stood = Ok;
-    }
-    TeardownPause(UploadTeardownPause);
-    return stood;
 }

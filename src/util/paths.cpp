@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+char ModuleDirectory[NameSize] = {};
 std::string CurrentDirectory;
 
 void CaptureCurrentDirectory() {

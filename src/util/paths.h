@@ -1,7 +1,13 @@
 #pragma once
 // Helpers on the ANSI paths of the system.
 
+#include "util/text_sizes.h"
+
 #include <string>
+
+// The program's directory, ending in a backslash; empty until the start-up has taken it.
+// The temp folder of the handed-over files lies in it.
+extern char ModuleDirectory[NameSize];
 
 // The current directory as the process found it at start-up; empty until captured.
 extern std::string CurrentDirectory;

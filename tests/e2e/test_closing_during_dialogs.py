@@ -212,25 +212,47 @@ def test_a_stop_while_the_logins_answer_is_awaited_interrupts(
     assert (install.temp / "photo1.jpg").exists()
 
 
+# The album stores the photo once it has it whole, then answers: "success" 4 s later, or
+# at once a short answer that never says "success" (the job waits out its minute for more).
+AWAITED_ANSWERS = {
+    "success later": (Fault(endpoint="upload", delay=4, process=True), True),
+    "short answer": (Fault(endpoint="upload", body="s", process=True), False),
+}
+# The teardown's line once the answer it awaited has ended without a verdict.
+ANSWER_ENDED = b"quit: the answer ended without a verdict\n"
+
+
+@pytest.mark.parametrize("answer", list(AWAITED_ANSWERS))
 def test_a_quit_while_an_uploads_answer_is_awaited_waits_for_it(
-    install, album, sources, start_uploader
+    answer, install, album, sources, start_uploader
 ):
+    fault, stored_said = AWAITED_ANSWERS[answer]
     uploader_runs.configure(install, album)
-    # The album stores the photo as soon as it has it whole, and answers 4 s later.
-    album.set_faults([Fault(endpoint="upload", delay=4, process=True)])
+    album.set_faults([fault])
     files = uploader_runs.make_files(sources, 1)
     uploader, window = start_run(start_uploader, install, files)
     assert wd.poll(lambda: len(uploader_runs.uploads(album)) == 1, 60)
+    if not stored_said:
+        # The job has read the whole answer, and no "success" in it.
+        assert wd.poll(lambda: b"s\r\n" in uploader.debug_lines(), 30)
 
     close(window, "exit")
     # The DDE service went first thing, while the process still awaits the answer.
     code, _ = wd.host_raw("--timeout", "2000", "connect", "System")
-    assert code == 3 and uploader.running()
+    assert code == 3
+    assert uploader.running() or not stored_said
     assert_ended_cleanly(uploader)
-    # Stopped after the usual second, the job would have left the stored photo in temp.
     assert album.stored_files(uploader_runs.ACCOUNT) == {"photo1.jpg": files[0].read_bytes()}
-    assert not (install.temp / "photo1.jpg").exists()
-    assert job_alerts(uploader) == []
+    if stored_said:
+        # Stopped after the usual second, the job would have left the stored photo in temp.
+        assert not (install.temp / "photo1.jpg").exists()
+        assert job_alerts(uploader) == []
+        assert ANSWER_ENDED not in uploader.debug_lines()
+    else:
+        # An answer that has ended says no more: the quit waits no longer for it, and the
+        # photo stays, as the answer never said it was stored.
+        assert ANSWER_ENDED in uploader.debug_lines()
+        assert (install.temp / "photo1.jpg").exists()
 
 
 def test_a_second_close_asks_no_second_question_and_yes_ends_the_program(

@@ -144,13 +144,12 @@ int RunAsyncOnce(RequestKind kind, const char* url, const char* path, const Opti
             CloseHandle(job.completionEvent);
             job.completionEvent = nullptr;
         }
-        std::printf(", \"sent\": %s, \"completed\": %s, \"async_result\": %lu, "
-                    "\"async_error\": %lu, \"request_open\": %s, \"path\": \"%s\"",
-                    sent ? "true" : "false", completed ? "true" : "false",
-                    static_cast<unsigned long>(job.asyncResult),
-                    static_cast<unsigned long>(job.asyncError),
-                    job.requestHandle != nullptr ? "true" : "false",
-                    Hex(job.path.data(), job.path.size()).c_str());
+        std::printf(
+            ", \"sent\": %s, \"completed\": %s, \"async_result\": %lu, "
+            "\"async_error\": %lu, \"request_open\": %s, \"path\": \"%s\"",
+            sent ? "true" : "false", completed ? "true" : "false",
+            static_cast<unsigned long>(job.asyncResult), static_cast<unsigned long>(job.asyncError),
+            job.requestHandle ? "true" : "false", Hex(job.path.data(), job.path.size()).c_str());
         if (completed)
             PrintReading(ReadAll(job, options));
     }

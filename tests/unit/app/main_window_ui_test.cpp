@@ -166,6 +166,48 @@ TEST_F(MainWindowTest, ClosingWithAWaitingRowAsksAndNoKeepsTheWindow) {
     EXPECT_FALSE(IsWindow(window));
 }
 
+// A close that comes while the question is open (the host's, say) is not answered by the
+// user's "いいえ" to it: the question comes again once its box has gone. Also when the
+// question stands answered under the About box the user opened meanwhile from the still
+// enabled window, whose loop runs inside the question's and holds its answer back.
+TEST_F(MainWindowTest, ACloseWhileTheQuestionIsOpenIsAskedOnceItsBoxHasGone) {
+    for (bool underAbout : {false, true}) {
+        SCOPED_TRACE(underAbout);
+        if (!IsWindow(window))
+            SetUp();
+        AddFile(QueueList, "a.jpg");
+        bool askedAgain = false;
+        std::thread user([&] {
+            HWND question = WaitForDialog("注意");
+            if (question == nullptr)
+                return;
+            HWND about = nullptr;
+            if (underAbout) {
+                PostMessageA(window, WM_COMMAND, IDM_ABOUT, 0);
+                about = WaitForDialog("About");
+                PressDialogButton(question, IDNO);
+            }
+            PostMessageA(window, WM_CLOSE, 0, 0);
+            Sleep(300);
+            if (about != nullptr)
+                PressDialogButton(about, IDOK);
+            else
+                PressDialogButton(question, IDNO);
+            // The next visible question is a new one, or the same box shown again.
+            WaitUntil([&] { return !IsWindowVisible(question) || !IsWindow(question); });
+            HWND again = WaitForDialog("注意", 0, 5000);
+            askedAgain = again != nullptr;
+            if (again != nullptr)
+                PressDialogButton(again, IDYES);
+        });
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        user.join();
+        EXPECT_TRUE(askedAgain);
+        EXPECT_FALSE(IsWindow(window));
+        DrainMessages();
+    }
+}
+
 TEST_F(MainWindowTest, ClosingWhileARowUploadsAsksEvenWithoutWaitingRows) {
     AddFile(QueueList, "a.jpg");
     SetStatus(QueueList, 0, Uploading);

@@ -1,13 +1,17 @@
 // The controller's run logic on the real main window, with the jobs, the alert and the
 // settings file replaced by recorders.
 #include "app/app_state.h"
+#include "app/job_teardowns.h"
 #include "app/main_window.h"
 #include "app/session_controller.h"
+#include "login/login_job.h"
 #include "queue/upload_queue.h"
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
 #include "support/dialog_answerer.h"
 #include "support/main_window_fixture.h"
+#include "support/platform_override.h"
+#include "support/played_run.h"
 #include "support/queue_list.h"
 #include "support/wait_until.h"
 #include "upload/upload_job.h"
@@ -35,6 +39,8 @@ struct StepLog {
     void (*duringFinish)() = nullptr;
     // The next success finds a newer file in the sent one's place.
     bool replacedNext = false;
+    // What the login job's own run returned, as its teardown reads it.
+    int loginResult = Ok;
 } steps;
 
 int StartLoginStep(HWND, HWND) {
@@ -43,10 +49,10 @@ int StartLoginStep(HWND, HWND) {
     return 0;
 }
 
-bool FinishLoginStep() {
+int FinishLoginStep() {
     const bool had = steps.jobRunning;
     steps.jobRunning = false;
-    return had;
+    return had ? steps.loginResult : NoLoginJob;
 }
 
 int StartUploadStep(HWND, HWND, HWND list, int row, const char*) {
@@ -121,11 +127,13 @@ class SessionControllerTest : public MainWindowFixture {
         DrainMessages();
     }
     void UploadDone(int result) {
-        OnUploadDone(window, result);
+        OnUploadDone(window, 0, result);
         DrainMessages();
     }
+    // The login job's run ended with result.
     void LoginDone(int result) {
-        OnLoginDone(window, result);
+        steps.loginResult = result;
+        OnLoginDone(window, 0);
         DrainMessages();
     }
     int OverallPosition() { return static_cast<int>(SendMessageA(OverallBar, PBM_GETPOS, 0, 0)); }
@@ -139,6 +147,15 @@ class SessionControllerTest : public MainWindowFixture {
 bool QuitPosted() {
     MSG message;
     return PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+}
+
+// What another program can post to the window at any moment: the run's own messages, with
+// nothing of the run behind them. The menu's entry comes last, with no exit after it.
+void PostStrayRunMessages(HWND window) {
+    PostMessageA(window, WM_RUN_STEP, 0, 0);
+    PostMessageA(window, WM_TIMER, RunStepTimer, 0);
+    PostMessageA(window, WM_EXITMENULOOP, FALSE, 0);
+    PostMessageA(window, WM_ENTERMENULOOP, FALSE, 0);
 }
 
 } // namespace
@@ -218,7 +235,8 @@ TEST_F(SessionControllerTest, AFailedLoginClearsThePasswordAndQuits) {
     CopyText(Settings.Password, "secret");
     Queue("a.jpg");
     RunCommand();
-    OnLoginDone(window, 4);
+    steps.loginResult = 4;
+    OnLoginDone(window, 0);
     EXPECT_EQ(steps.alerts, std::vector<std::string>{"ログインに失敗しました"});
     EXPECT_STREQ(Settings.Password, "");
     EXPECT_TRUE(Idle());
@@ -284,7 +302,7 @@ TEST_F(SessionControllerTest, AnExitWaitingBehindOtherMessagesIsTakenInItsOrder)
     PostMessageA(window, WM_COMMAND, UploadCommandId, 0);
     PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
     PostMessageA(window, WM_CLOSE, 0, 0);
-    OnUploadDone(window, 0);
+    OnUploadDone(window, 0, 0);
     EXPECT_EQ(steps.uploadsStarted, 1);
     // Taken in their order: the exit ends the program before the close is read, so the
     // user who chose File > Exit is not asked whether to stop, and no step follows.
@@ -307,7 +325,12 @@ TEST_F(SessionControllerTest, NothingStartsWhileTheCloseQuestionIsOpen) {
     // answer, which comes later): the next file waits for the answer; "No" lets it start.
     PostMessageA(window, WM_UPLOAD_DONE, 0, 0);
     {
-        DialogAnswerer answerer("注意", IDNO);
+        // Meanwhile another program posts the run's messages: they neither take the held
+        // step nor erase it, nor hold it after the answer.
+        DialogAnswerer answerer("注意", IDNO, [&](HWND) {
+            PostStrayRunMessages(window);
+            Sleep(200);
+        });
         SendMessageA(window, WM_CLOSE, 0, 0);
         ASSERT_TRUE(answerer.Answered());
     }
@@ -331,4 +354,101 @@ TEST_F(SessionControllerTest, NothingStartsWhileTheCloseQuestionIsOpen) {
     EXPECT_EQ(steps.uploadsStarted, 2);
     EXPECT_EQ(UploadedCount, 2);
     EXPECT_EQ(steps.saves, 0);
+}
+
+TEST_F(SessionControllerTest, MessagesNoStepOrMenuCausedNeitherTakeNorHoldAStep) {
+    LoggedIn = 1;
+    Queue("a.jpg");
+    Queue("b.jpg");
+    Queue("c.jpg");
+    RunCommand();
+    ASSERT_EQ(steps.uploadsStarted, 1);
+    // Between steps: nothing is taken, and no upload starts beside the running one.
+    PostStrayRunMessages(window);
+    DrainMessages();
+    EXPECT_EQ(steps.uploadsStarted, 1);
+    // The next step is taken in its turn, not held by a menu that was never open.
+    UploadDone(0);
+    EXPECT_TRUE(WaitUntil([&] {
+        DrainMessages();
+        return steps.uploadsStarted == 2;
+    }));
+    // A step posted, then a stray WM_RUN_STEP behind its own: taken once.
+    OnUploadDone(window, 0, 0);
+    PostMessageA(window, WM_RUN_STEP, 0, 0);
+    DrainMessages();
+    EXPECT_EQ(steps.uploadsStarted, 3);
+}
+
+namespace {
+
+// Whether the step found the menu open when the timer ended it from inside its loop.
+bool MenuOpenInItsLoop = false;
+void CALLBACK EndMenuFromItsLoop(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    MenuOpenInItsLoop = MenuOpen();
+    EndMenu();
+}
+
+} // namespace
+
+TEST_F(SessionControllerTest, AStepDueWhileTheMenuIsOpenWaitsForItToClose) {
+    LoggedIn = 1;
+    Queue("a.jpg");
+    Queue("b.jpg");
+    RunCommand();
+    ASSERT_EQ(steps.uploadsStarted, 1);
+    // The upload ends; its next step is posted and comes while the user is in a menu,
+    // whose loop handles it.
+    OnUploadDone(window, 0, 0);
+    HMENU menu = CreatePopupMenu();
+    AppendMenuA(menu, MF_STRING, IDM_ABOUT, "About...");
+    MenuOpenInItsLoop = false;
+    SetTimer(nullptr, 0, 300, EndMenuFromItsLoop);
+    SetForegroundWindow(window);
+    TrackPopupMenu(menu, TPM_LEFTALIGN, 10, 10, 0, window, nullptr);
+    DestroyMenu(menu);
+    EXPECT_TRUE(MenuOpenInItsLoop);
+    EXPECT_EQ(steps.uploadsStarted, 1);
+    // Closed, the menu lets the held step go, from the window's timer.
+    EXPECT_TRUE(WaitUntil([&] {
+        DrainMessages();
+        return steps.uploadsStarted == 2;
+    }));
+    EXPECT_FALSE(MenuOpen());
+}
+
+// A completion message counts only from the job in hand: one another program posts, after
+// the login job has ended and before its own message is handled, changes nothing, and the
+// session comes from the job's own result, never from the message.
+TEST_F(SessionControllerTest, AForgedLoginCompletionAfterTheLoginChangesNothing) {
+    PlatformOverride platform;
+    platform.calls().BeginThread = RunThatEnds;
+    Steps().StartLogin = ::StartLogin;
+    Steps().FinishLogin = ::FinishLogin;
+    CopyText(Settings.LoginUrl, "http://127.0.0.1:9/Pc/Upld_Login.aspx");
+    CopyText(Settings.LoginPath, "/Pc/Upld_Login.aspx");
+    CopyText(Settings.LoginName, "me@example.jp");
+    CopyText(Settings.Password, "secret");
+    Settings.SessionId[0] = '\0';
+    Queue("a.jpg");
+    // The job's run ends refused by the album.
+    PlayedResult = Rejected;
+    RunCommand();
+    LoginJob* job = CurrentLoginJob;
+    ASSERT_NE(job, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return job->Completed(); }));
+
+    SendMessageA(window, WM_LOGIN_DONE, 0, Ok);
+    EXPECT_EQ(LoggedIn, 0);
+    EXPECT_EQ(CurrentLoginJob, job);
+    EXPECT_TRUE(steps.alerts.empty());
+
+    // The job's own message: its own result stands.
+    SendMessageA(window, WM_LOGIN_DONE, job->NotifyParam, Ok);
+    EXPECT_EQ(CurrentLoginJob, nullptr);
+    EXPECT_EQ(LoggedIn, 0);
+    EXPECT_STREQ(Settings.SessionId, "");
+    EXPECT_EQ(steps.alerts, std::vector<std::string>{"ログインに失敗しました"});
+    EXPECT_TRUE(QuitPosted());
 }

@@ -12,6 +12,7 @@
 #include "support/queue_list.h"
 #include "support/wait_until.h"
 #include "util/bounded_text.h"
+#include "util/paths.h"
 
 #include <commctrl.h>
 

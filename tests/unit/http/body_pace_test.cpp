@@ -21,6 +21,7 @@ struct SocketOnLink {
     bool grown = false;
     std::uint64_t queued = 0;
     std::uint64_t clockMs = 0;
+    std::uint64_t longestWaitMs = 0;
     BodyPace pace;
 
     // Writes a body of length bytes as the writer does; returns the size of the last piece
@@ -42,6 +43,7 @@ struct SocketOnLink {
                 grown = true;
             }
             clockMs += tookMs;
+            longestWaitMs = std::max(longestWaitMs, tookMs);
             pace.PieceTaken(size, static_cast<std::uint32_t>(clockMs),
                             static_cast<std::uint32_t>(tookMs));
             sent += size;
@@ -54,27 +56,52 @@ struct SocketOnLink {
 
 TEST(BodyPace, PiecesGrowWhereTheSocketTakesThemAtOnceAndFollowTheLinkWhereItWaits) {
     // A fast link whose socket never makes a piece wait: the first ProbeBytes in small
-    // pieces, then each piece twice the last, up to the largest.
+    // pieces, then each piece twice the last up to what a piece may be before the link has
+    // proven anything, until more has gone than a socket holds; then on to the largest.
     BodyPace fast;
-    std::uint32_t sent = 0;
+    std::uint64_t sent = 0;
     while (sent < ProbeBytes) {
         EXPECT_EQ(fast.NextPieceSize(), ProbePieceSize);
         fast.PieceTaken(ProbePieceSize, 0, 0);
         sent += ProbePieceSize;
     }
-    for (std::uint32_t size = 2 * ProbePieceSize; size <= MaxPieceSize; size *= 2) {
+    for (std::uint32_t size = 2 * ProbePieceSize; size <= UnprovenPieceLimit; size *= 2) {
         EXPECT_EQ(fast.NextPieceSize(), size);
         fast.PieceTaken(size, 0, 1);
+        sent += size;
+    }
+    while (sent <= LargestSocketHold) {
+        EXPECT_EQ(fast.NextPieceSize(), UnprovenPieceLimit);
+        fast.PieceTaken(UnprovenPieceLimit, 10, 0);
+        sent += UnprovenPieceLimit;
+    }
+    for (std::uint32_t size = 2 * UnprovenPieceLimit; size <= MaxPieceSize; size *= 2) {
+        EXPECT_EQ(fast.NextPieceSize(), size);
+        fast.PieceTaken(size, 10, 0);
     }
     EXPECT_EQ(fast.NextPieceSize(), MaxPieceSize);
 
-    // Once the socket is full, a piece is what the link carries in about a second.
-    for (std::uint32_t rate : {1000u, 40000u, 125000u}) {
+    // A socket whose buffer takes as much at once as any may, in front of a link at the
+    // floor rate: the piece that first waits is small enough to be taken well within the
+    // minute after which a job judges a body stalled, though the link moves.
+    SocketOnLink bloated{LargestSocketHold, FloorRateBytesPerSecond};
+    bloated.Write(LargestSocketHold + ProbeBytes);
+    EXPECT_GT(bloated.longestWaitMs, 0u);
+    EXPECT_LE(bloated.longestWaitMs, UnprovenPieceLimit * 1000u / FloorRateBytesPerSecond + 1);
+    EXPECT_LT(bloated.longestWaitMs, 60000u / 2);
+
+    // Once the socket is full, a piece is what the link carries in about a second, once
+    // pieces wait long enough to measure it (8 kbit/s, 320 kbit/s). At 1 Mbit/s a piece of
+    // the unproven size leaves faster than a wait is told from a thread's scheduling: the
+    // pieces keep that size.
+    for (std::uint32_t rate : {1000u, 40000u}) {
         SocketOnLink link{64 * 1024, rate};
         EXPECT_NEAR(link.Write(64 * 1024 + rate * 30),
                     std::max(rate * TargetPieceMs / 1000, MinPieceSize), rate / 10)
             << rate;
     }
+    SocketOnLink megabit{64 * 1024, 125000};
+    EXPECT_EQ(megabit.Write(64 * 1024 + 125000 * 30), UnprovenPieceLimit);
     // Never below the least piece, however slow.
     SocketOnLink crawl{48 * 1024, 100};
     EXPECT_EQ(crawl.Write(60 * 1024), MinPieceSize);
@@ -109,6 +136,11 @@ TEST(BodyPace, TheDrainIsWhatTheSocketHoldsAtTheMeasuredRate) {
         fast.PieceTaken(fast.NextPieceSize(), ms, 0);
     EXPECT_EQ(fast.RateBytesPerSecond(), 0u);
     EXPECT_LT(fast.DrainMs(), 100u);
+    // Even a body taken whole in no time at all gets an allowance: bytes taken within a
+    // moment prove a rate over a second at most.
+    BodyPace atOnce;
+    atOnce.PieceTaken(4 * UnmeasuredHoldBytes, 0, 0);
+    EXPECT_EQ(atOnce.DrainMs(), UnmeasuredHoldBytes * 1000 / (3 * UnmeasuredHoldBytes));
 
     // A moment in which a loaded machine held the writer up is no slow link: no rate, and
     // what the socket may hold at the floor.

@@ -14,7 +14,7 @@ namespace {
 
 bool HandlesClosed(const HttpClient& client) {
     return client.sessionHandle == nullptr && client.connectionHandle == nullptr &&
-           client.requestHandle == nullptr;
+           client.requestHandle.Get() == nullptr;
 }
 
 // An HTTP connection in an asynchronous session goes to the network only with its first
@@ -26,7 +26,7 @@ TEST(HttpClientConnection, OpenStoresTheTargetAndEmptiesBothLists) {
     ASSERT_TRUE(job.OpenWithCallback("http://127.0.0.1:8123/Pc/Upld_Login.aspx"));
     EXPECT_NE(job.sessionHandle, nullptr);
     EXPECT_NE(job.connectionHandle, nullptr);
-    EXPECT_EQ(job.requestHandle, nullptr);
+    EXPECT_EQ(job.requestHandle.Get(), nullptr);
     EXPECT_EQ(job.host, "127.0.0.1");
     EXPECT_EQ(job.port, 8123);
     EXPECT_EQ(job.scheme, Scheme::Http);
@@ -171,8 +171,7 @@ class SendRequestTest : public ::testing::Test {
     void TearDown() override {
         if (job.completionEvent != nullptr)
             CloseHandle(job.completionEvent);
-        if (job.requestHandle != nullptr)
-            InternetCloseHandle(job.requestHandle);
+        job.requestHandle.Close();
     }
     bool Send(RequestKind kind) {
         job.path = "/before";
@@ -199,16 +198,16 @@ TEST_F(SendRequestTest, EachKindCallsItsOperationAndAStartedRequestTakesThePath)
 TEST_F(SendRequestTest, AnUnknownKindOpensNoRequest) {
     EXPECT_FALSE(Send(static_cast<RequestKind>(3)));
     EXPECT_EQ(job.called, "");
-    EXPECT_EQ(job.requestHandle, nullptr);
+    EXPECT_EQ(job.requestHandle.Get(), nullptr);
     EXPECT_EQ(job.path, "/before");
     EXPECT_NE(job.completionEvent, nullptr);
 
     HINTERNET request = SomeInternetHandle();
     ASSERT_NE(request, nullptr);
-    job.requestHandle = request;
+    job.requestHandle.Adopt(request);
     CloseHandle(job.completionEvent);
     EXPECT_FALSE(Send(static_cast<RequestKind>(-1)));
-    EXPECT_EQ(job.requestHandle, nullptr);
+    EXPECT_EQ(job.requestHandle.Get(), nullptr);
     EXPECT_FALSE(IsOpenInternetHandle(request));
 }
 
@@ -220,9 +219,9 @@ TEST_F(SendRequestTest, AFailedOrThrowingOperationClosesTheRequest) {
         job.answer = answer;
         HINTERNET request = SomeInternetHandle();
         ASSERT_NE(request, nullptr);
-        job.requestHandle = request;
+        job.requestHandle.Adopt(request);
         EXPECT_FALSE(Send(RequestKind::FormRequest)) << answer;
-        EXPECT_EQ(job.requestHandle, nullptr) << answer;
+        EXPECT_EQ(job.requestHandle.Get(), nullptr) << answer;
         EXPECT_FALSE(IsOpenInternetHandle(request)) << answer;
         EXPECT_EQ(job.path, "/before") << answer;
         CloseHandle(job.completionEvent);
@@ -239,30 +238,42 @@ constexpr char NobodyServes[] = "http://127.0.0.1:9/Pc/x";
 const std::string ConnectingLine =
     "Status: " + std::to_string(INTERNET_STATUS_CONNECTING_TO_SERVER) + "\n";
 
-TEST(HttpClientRequests, AStoppedClientSendsNoRequestOfEitherPostKind) {
+TEST(HttpClientRequests, AClientWhoseBodyWasGivenUpSendsNoRequestOfEitherPostKind) {
     for (RequestKind kind : {RequestKind::FormRequest, RequestKind::MultipartRequest}) {
         SCOPED_TRACE(static_cast<int>(kind));
         DebugOutputCapture capture;
         RecordingClient job;
-        job.stopEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
         ASSERT_TRUE(job.OpenWithCallback(NobodyServes));
         job.AddFormField("note", "x", false);
-        EXPECT_FALSE(job.SendRequest(job.Context(), "/stopped", kind, nullptr));
-        // The request handle's closing is WinINet's last word on it: a send under way
+        EXPECT_TRUE(job.GiveUpBody("test"));
+        // Given up for good: neither this request nor a later one of the client goes out,
+        // and neither leaves a completion to wait for.
+        for (const char* path : {"/stopped", "/again"}) {
+            EXPECT_FALSE(job.SendRequest(job.Context(), path, kind, nullptr));
+            EXPECT_EQ(job.sendOutcome, SendOutcome::Stopped);
+            EXPECT_FALSE(job.WaitForCompletion(INFINITE));
+            CloseHandle(job.completionEvent);
+            job.completionEvent = nullptr;
+        }
+        // The request handles' closings are WinINet's last word on them: a send under way
         // would have reported its connecting before.
-        EXPECT_TRUE(WaitUntil([&] { return job.ClosingCount >= 1; }));
+        EXPECT_TRUE(WaitUntil([&] { return job.ClosingCount >= 2; }));
         EXPECT_FALSE(capture.Contains(ConnectingLine));
+        EXPECT_TRUE(capture.Contains("SendRequest: not sent: stopped before the request went out"));
 
-        // The same client, no longer stopped, does go to the network.
-        ResetEvent(job.stopEvent);
-        CloseHandle(job.completionEvent);
-        job.SendRequest(job.Context(), "/sent", kind, nullptr);
+        // A client not given up does go to the network.
+        RecordingClient other;
+        ASSERT_TRUE(other.OpenWithCallback(NobodyServes));
+        other.AddFormField("note", "x", false);
+        other.SendRequest(other.Context(), "/sent", kind, nullptr);
         EXPECT_TRUE(WaitUntil([&] { return capture.Contains(ConnectingLine); }));
 
-        job.CloseHandles();
-        EXPECT_TRUE(WaitUntil([&] { return job.ClosingCount >= job.contextHandlesOpened; }));
-        CloseHandle(job.completionEvent);
-        CloseHandle(job.stopEvent);
+        for (RecordingClient* client : {&job, &other}) {
+            client->CloseHandles();
+            EXPECT_TRUE(
+                WaitUntil([&] { return client->ClosingCount >= client->contextHandlesOpened; }));
+        }
+        CloseHandle(other.completionEvent);
     }
 }
 
@@ -280,7 +291,7 @@ TEST(HttpClientRequests, WithoutAConnectionEveryRequestFailsBeforeOpening) {
     HttpClient client;
     for (auto request : {&HttpClient::Get, &HttpClient::PostForm, &HttpClient::PostMultipart})
         EXPECT_STREQ(FailureOf(client, request), "handle not opened...");
-    EXPECT_EQ(client.requestHandle, nullptr);
+    EXPECT_EQ(client.requestHandle.Get(), nullptr);
 
     DebugOutputCapture capture;
     RecordingClient job;
@@ -312,11 +323,11 @@ TEST(HttpClientRequests, AFailedReadClosesTheRequest) {
     // A session handle is no request: the read fails, and the handle is closed.
     HINTERNET notARequest = SomeInternetHandle();
     ASSERT_NE(notARequest, nullptr);
-    client.requestHandle = notARequest;
+    client.requestHandle.Adopt(notARequest);
     char buffer[128];
     DWORD bytesRead = 0;
     EXPECT_FALSE(client.ReadResponse(buffer, sizeof buffer, bytesRead));
-    EXPECT_EQ(client.requestHandle, nullptr);
+    EXPECT_EQ(client.requestHandle.Get(), nullptr);
     EXPECT_FALSE(IsOpenInternetHandle(notARequest));
 }
 

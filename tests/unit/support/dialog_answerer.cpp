@@ -52,8 +52,9 @@ std::string DialogItemText(HWND dialog, int id) {
     return text;
 }
 
-DialogAnswerer::DialogAnswerer(std::string caption, int button)
-    : caption_(std::move(caption)), button_(button), watcher_([this] { Watch(); }) {}
+DialogAnswerer::DialogAnswerer(std::string caption, int button, std::function<void(HWND)> meanwhile)
+    : caption_(std::move(caption)), button_(button), meanwhile_(std::move(meanwhile)),
+      watcher_([this] { Watch(); }) {}
 
 DialogAnswerer::~DialogAnswerer() {
     stop_ = true;
@@ -67,6 +68,8 @@ void DialogAnswerer::Watch() {
     if (dialog == nullptr)
         return;
     text_ = DialogItemText(dialog, 0xFFFF);
+    if (meanwhile_)
+        meanwhile_(dialog);
     // Marked answered before the click: the click lets the box's caller return, which may
     // run and look before this thread is scheduled again.
     answered_ = true;

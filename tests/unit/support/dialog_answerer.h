@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -24,8 +25,10 @@ std::string DialogItemText(HWND dialog, int id);
 
 class DialogAnswerer {
   public:
-    // Presses button on the first visible dialog titled caption.
-    DialogAnswerer(std::string caption, int button);
+    // Presses button on the first visible dialog titled caption; first, on the watching
+    // thread, calls meanwhile with the dialog (what a user or another program does while it
+    // is open: messages posted then are handled before the answer).
+    DialogAnswerer(std::string caption, int button, std::function<void(HWND)> meanwhile = nullptr);
     ~DialogAnswerer();
 
     bool Answered() const { return answered_; }
@@ -37,6 +40,7 @@ class DialogAnswerer {
 
     std::string caption_;
     int button_;
+    std::function<void(HWND)> meanwhile_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> answered_{false};
     std::string text_;

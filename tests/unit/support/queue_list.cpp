@@ -1,7 +1,7 @@
 #include "support/queue_list.h"
 
-#include "app/app_state.h"
 #include "util/bounded_text.h"
+#include "util/paths.h"
 
 #include <commctrl.h>
 

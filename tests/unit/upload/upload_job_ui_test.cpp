@@ -1,11 +1,13 @@
 // The upload job's starter and teardown on the UI thread: what a start without a thread
 // leaves, how an attempt ends that cannot send its file, and which file a success may
 // delete.
+#include "app/job_teardowns.h"
 #include "app/main_window.h"
 #include "app/session_controller.h"
 #include "queue/upload_queue.h"
 #include "settings/settings.h"
 #include "support/platform_override.h"
+#include "support/played_run.h"
 #include "support/queue_list.h"
 #include "support/wait_until.h"
 #include "upload/upload_job.h"
@@ -13,7 +15,6 @@
 #include "util/paths.h"
 
 #include <commctrl.h>
-#include <process.h>
 
 #include <gtest/gtest.h>
 
@@ -21,35 +22,6 @@
 #include <string>
 
 namespace {
-
-uintptr_t NoThread(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
-    return 0;
-}
-
-// A job thread that ends at once as a run that returned PlayedResult, without running
-// the job: the test plays its end.
-int PlayedResult = Ok;
-unsigned __stdcall EndAsRun(void* argument) {
-    WorkerJob* job = static_cast<WorkerJob*>(argument);
-    job->exitCode = PlayedResult;
-    job->running = 0;
-    return 0;
-}
-uintptr_t RunThatEnds(void* security, unsigned stackSize, unsigned(__stdcall*)(void*),
-                      void* argument, unsigned flags, unsigned* threadId) {
-    return _beginthreadex(security, stackSize, EndAsRun, argument, flags, threadId);
-}
-
-// A job thread that runs until the test lets it end, as a job awaiting its answer does.
-HANDLE RunRelease = nullptr;
-unsigned __stdcall RunUntilReleased(void* argument) {
-    WaitForSingleObject(RunRelease, HangLimit);
-    return EndAsRun(argument);
-}
-uintptr_t RunThatWaits(void* security, unsigned stackSize, unsigned(__stdcall*)(void*),
-                       void* argument, unsigned flags, unsigned* threadId) {
-    return _beginthreadex(security, stackSize, RunUntilReleased, argument, flags, threadId);
-}
 
 bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -195,7 +167,7 @@ TEST_F(UploadJobTest, OnlyTheJobsOwnSuccessDeletesThePhoto) {
     PlayedResult = Interrupted;
     ASSERT_EQ(StartUpload(window, nullptr, list, 0, path.c_str()), 0);
     UploadJob* running = CurrentUploadJob;
-    OnUploadDone(window, Ok);
+    OnUploadDone(window, 0, Ok);
     EXPECT_EQ(CurrentUploadJob, running);
     EXPECT_EQ(QueueCell(list, 0, 0), "アップ中");
     EXPECT_TRUE(Exists(path));

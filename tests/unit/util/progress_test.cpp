@@ -1,4 +1,4 @@
-#include "app/progress.h"
+#include "util/progress.h"
 
 #include <gtest/gtest.h>
 
