@@ -10,8 +10,11 @@
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
 #include "upload/upload_job.h"
+#include "util/wide_text.h"
 
 #include <commctrl.h>
+
+#include <string>
 
 namespace {
 
@@ -58,7 +61,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnMenuLoop(window, message == WM_ENTERMENULOOP);
         return 0;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -66,48 +69,49 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 namespace {
 
-HWND CreateChild(HWND parent, HINSTANCE instance, const char* className, int id, DWORD style, int x,
-                 int y, int width, int height, const char* text) {
-    return CreateWindowExA(0, className, text, style, x, y, width, height, parent,
+HWND CreateChild(HWND parent, HINSTANCE instance, const wchar_t* className, int id, DWORD style,
+                 int x, int y, int width, int height, const char* text) {
+    return CreateWindowExW(0, className, WideText(text).c_str(), style, x, y, width, height, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
 }
 
 void InsertColumn(HWND list, int index, const char* heading, int width, int format, int subItem) {
-    LVCOLUMNA column = {};
+    const std::wstring text = WideText(heading);
+    LVCOLUMNW column = {};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = format;
     column.cx = width;
-    column.pszText = const_cast<char*>(heading);
+    column.pszText = const_cast<wchar_t*>(text.c_str());
     column.iSubItem = subItem;
-    SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
+    SendMessageW(list, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
 }
 
 void CreateControls(HWND window, HINSTANCE instance) {
     Backdrop = StatusLabel = OverallBar = TransferBar = QueueList = UploadButton = nullptr;
 
     const DWORD visibleChild = WS_CHILD | WS_VISIBLE;
-    Backdrop = CreateChild(window, instance, "STATIC", 1002, visibleChild, 0, 0, 80, 30, "");
+    Backdrop = CreateChild(window, instance, L"STATIC", 1002, visibleChild, 0, 0, 80, 30, "");
     StatusLabel =
-        CreateChild(window, instance, "STATIC", 1004, visibleChild, 0, 0, 40, 30, "未ログイン");
-    OverallBar = CreateChild(window, instance, PROGRESS_CLASSA, 1005, visibleChild | PBS_SMOOTH, 40,
+        CreateChild(window, instance, L"STATIC", 1004, visibleChild, 0, 0, 40, 30, "未ログイン");
+    OverallBar = CreateChild(window, instance, PROGRESS_CLASSW, 1005, visibleChild | PBS_SMOOTH, 40,
                              0, 300, 30, "");
-    TransferBar = CreateChild(window, instance, PROGRESS_CLASSA, 1003, visibleChild | PBS_SMOOTH,
+    TransferBar = CreateChild(window, instance, PROGRESS_CLASSW, 1003, visibleChild | PBS_SMOOTH,
                               40, 15, 300, 30, "");
     // Shares the id 1003 with TransferBar; nothing looks a control up by id.
-    QueueList = CreateChild(window, instance, WC_LISTVIEWA, 1003, visibleChild | LVS_REPORT, 0, 0,
+    QueueList = CreateChild(window, instance, WC_LISTVIEWW, 1003, visibleChild | LVS_REPORT, 0, 0,
                             100, 100, "");
     InsertColumn(QueueList, 0, "状態", 60, LVCFMT_CENTER, 0);
     InsertColumn(QueueList, 2, "ファイル名", 280, LVCFMT_LEFT, 1);
-    UploadButton = CreateChild(window, instance, "BUTTON", UploadCommandId, visibleChild, 100, 20,
+    UploadButton = CreateChild(window, instance, L"BUTTON", UploadCommandId, visibleChild, 100, 20,
                                100, 30, "アップロード");
 }
 
 } // namespace
 
 LRESULT OnCreate(HWND window, LPARAM lParam) {
-    const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
     CreateControls(window, creation->hInstance);
-    DefWindowProcA(window, WM_CREATE, 0, lParam);
+    DefWindowProcW(window, WM_CREATE, 0, lParam);
     LoadSettings();
     LoginDataPending = 0;
     LoggedIn = 0;
@@ -123,7 +127,7 @@ LRESULT OnCreate(HWND window, LPARAM lParam) {
 void OnSize(HWND window, WPARAM wParam, LPARAM lParam) {
     const int width = static_cast<short>(LOWORD(lParam));
     const int height = static_cast<short>(HIWORD(lParam));
-    DefWindowProcA(window, WM_SIZE, wParam, MAKELPARAM(width, height));
+    DefWindowProcW(window, WM_SIZE, wParam, MAKELPARAM(width, height));
 
     // The label and both bars stand in one row of the menu's height, the bars half each.
     const int row = GetSystemMetrics(SM_CYMENUSIZE);
@@ -159,7 +163,8 @@ bool closeQuestionOpen = false;
 // a moment ago may linger hidden.
 void BringCloseQuestionForward() {
     HWND box = nullptr;
-    while ((box = FindWindowExA(nullptr, box, "#32770", CloseQuestionCaption)) != nullptr) {
+    const std::wstring caption = WideText(CloseQuestionCaption);
+    while ((box = FindWindowExW(nullptr, box, L"#32770", caption.c_str())) != nullptr) {
         if (GetWindowThreadProcessId(box, nullptr) == GetCurrentThreadId() &&
             IsWindowVisible(box)) {
             SetForegroundWindow(box);
@@ -170,9 +175,9 @@ void BringCloseQuestionForward() {
 
 int AskWhetherToStop() {
     closeQuestionOpen = true;
-    const int answer =
-        MessageBoxA(nullptr, "まだ待機ファイルが残っています。アップロードを中断しますか？",
-                    CloseQuestionCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    const int answer = MessageBoxW(
+        nullptr, WideText("まだ待機ファイルが残っています。アップロードを中断しますか？").c_str(),
+        WideText(CloseQuestionCaption).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     closeQuestionOpen = false;
     return answer;
 }
@@ -278,12 +283,12 @@ LRESULT OnCommand(HWND window, int id, int code, LPARAM lParam) {
         SaveSettings();
         return 0;
     default:
-        return DefWindowProcA(window, WM_COMMAND, MAKEWPARAM(id, code), lParam);
+        return DefWindowProcW(window, WM_COMMAND, MAKEWPARAM(id, code), lParam);
     }
 }
 
 // --- The shell's alert --------------------------------------------------------------
 
 void ShowAlert(const char* text) {
-    MessageBoxA(nullptr, text, "警告", MB_OK);
+    MessageBoxW(nullptr, WideText(text).c_str(), WideText("警告").c_str(), MB_OK);
 }

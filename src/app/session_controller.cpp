@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 #include "upload/upload_job.h"
 #include "util/debug_line.h"
+#include "util/wide_text.h"
 
 #include <commctrl.h>
 
@@ -32,7 +33,7 @@ SessionSteps steps = RealSteps();
 // The label and the bar also go to the debugger: the last position of a run is set in
 // the same step that destroys the window, too late for anyone to read it from outside.
 void SetStatusText(const char* text) {
-    SetWindowTextA(StatusLabel, text);
+    SetWindowTextW(StatusLabel, WideText(text).c_str());
     WriteDebugLine("status label %s\n", text);
 }
 

@@ -36,8 +36,8 @@ bool AnotherCopyRuns() {
 
 } // namespace
 
-void RegisterMainWindowClass(HINSTANCE instance, const char* className) {
-    WNDCLASSEXA windowClass = {};
+void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* className) {
+    WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = MainWindowProc;
@@ -46,12 +46,12 @@ void RegisterMainWindowClass(HINSTANCE instance, const char* className) {
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = className;
-    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
-    RegisterClassExA(&windowClass);
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+    RegisterClassExW(&windowClass);
 }
 
-HWND CreateMainWindow(HINSTANCE instance, const char* className, const char* title) {
-    return CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+HWND CreateMainWindow(HINSTANCE instance, const wchar_t* className, const wchar_t* title) {
+    return CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            400, 300, nullptr, nullptr, instance, nullptr);
 }
 
@@ -101,10 +101,10 @@ int RunUploader(HINSTANCE instance, int showCommand) {
     INITCOMMONCONTROLSEX controls = {8, 0x0FFF};
     InitCommonControlsEx(&controls);
 
-    char title[100] = {};
-    char className[100] = {};
-    LoadStringA(instance, IDS_APP_TITLE, title, sizeof title);
-    LoadStringA(instance, IDS_WINDOW_CLASS, className, sizeof className);
+    wchar_t title[100] = {};
+    wchar_t className[100] = {};
+    LoadStringW(instance, IDS_APP_TITLE, title, sizeof title / sizeof title[0]);
+    LoadStringW(instance, IDS_WINDOW_CLASS, className, sizeof className / sizeof className[0]);
     RegisterMainWindowClass(instance, className);
 
     HWND window = CreateMainWindow(instance, className, title);

@@ -2,6 +2,7 @@
 
 #include "app/progress.h"
 #include "util/debug_line.h"
+#include "util/wide_text.h"
 #include "util/win_handles.h"
 
 #include <commctrl.h>
@@ -154,7 +155,8 @@ int HttpJob::Complete(int result) {
 
 void ShowJobAlert(const char* text) {
     WriteDebugLine("job alert: %s\n", text);
-    MessageBoxA(nullptr, text, "警告", MB_ICONINFORMATION | MB_OK);
+    MessageBoxW(nullptr, WideText(text).c_str(), WideText("警告").c_str(),
+                MB_ICONINFORMATION | MB_OK);
 }
 
 namespace {
