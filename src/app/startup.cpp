@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/window_dpi.h"
 #include "resources/resource_ids.h"
 #include "util/bounded_text.h"
 #include "util/paths.h"
@@ -51,8 +52,19 @@ void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* className) {
 }
 
 HWND CreateMainWindow(HINSTANCE instance, const wchar_t* className, const wchar_t* title) {
-    return CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                           400, 300, nullptr, nullptr, instance, nullptr);
+    // Where the window will open is not known yet: it is sized for the system's scale, the
+    // scale of the main monitor, and sized anew if it opened on another.
+    const UINT dpi = SystemDpi();
+    Extent size = MainWindowSizeAt(dpi);
+    HWND window =
+        CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                        size.width, size.height, nullptr, nullptr, instance, nullptr);
+    if (window != nullptr && DpiOfWindow(window) != dpi) {
+        size = MainWindowSizeAt(DpiOfWindow(window));
+        SetWindowPos(window, nullptr, 0, 0, size.width, size.height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return window;
 }
 
 namespace {

@@ -16,7 +16,8 @@ int ComputeModuleDirectory(HINSTANCE instance, char (&destination)[NameSize]);
 // A window class of the wide functions, so that the window's own texts reach Windows as
 // UTF-16 whatever the system's code page.
 void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* className);
-// The 400 by 300 main window; its WM_CREATE builds the controls and may refuse.
+// The main window, 400 by 300 at 100 % and its client area scaled with the monitor's
+// scale; its WM_CREATE builds the controls and may refuse.
 HWND CreateMainWindow(HINSTANCE instance, const wchar_t* className, const wchar_t* title);
 
 // The whole life of the process: single-instance guard, main window, message loop.
