@@ -7,9 +7,12 @@ uploader in a folder of its own with a settings file pointing at the service's h
 addresses and a demo account, puts a handful of sample pictures into its temp folder,
 hands them over with the host tool (with their count) and lets the uploader log in,
 upload and end. A screenshot is taken mid-run. Then, per file: its size, its SHA-256 here
-and at the service, and whether it left the temp folder.
+and at the service, and whether it left the temp folder. The whole run goes twice: on the
+project's desktop at 100 %, and on a copy of it with the display at 150 % (LogPixels 144),
+each with its screenshot.
 
-Exit code 0 only when every file arrived byte-identical and was deleted locally.
+Exit code 0 only when every file of both runs arrived byte-identical and was deleted
+locally.
 Run through scripts/demo.sh, which builds and provides Wine and Xvfb.
 """
 
@@ -104,15 +107,35 @@ def wait_and_shoot(target: Path, done: threading.Event) -> list:
     return taken
 
 
+# The display's scale at 150 %: Windows' LogPixels.
+SCALED_LOG_PIXELS = 144
+
+
 def main() -> int:
     work = wd.BUILD / "demo"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
-    screenshot = work / "mid-run.png"
 
     authority = Authority.create(AUTHORITY)
     authority_file, _ = authority.write(work / "tls", "demo-ca")
     server = authority.issue("localhost")
+    print("at 100 %")
+    results = [trusted_upload(work, work / "mid-run.png", server, authority, authority_file)]
+    print()
+    print("at 150 % (the same run on a copy of the prefix with LogPixels 144)")
+    with wd.desktop("demo-150", log_pixels=SCALED_LOG_PIXELS) as scaled, scaled.active():
+        results.append(
+            trusted_upload(
+                work / "at-150", work / "mid-run-150.png", server, authority, authority_file
+            )
+        )
+    return max(results)
+
+
+def trusted_upload(
+    work: Path, screenshot: Path, server: Credentials, authority: Authority, authority_file: Path
+) -> int:
+    """One run over HTTPS with the demo authority trusted in the current prefix meanwhile."""
     wd.trust_root(authority_file)
     print(
         f"demo certificate authority, trusted in the Wine prefix for this run: {authority.subject}"

@@ -46,11 +46,13 @@ DLL_MAIN = re.compile(
 RELAYED = re.compile(rb"^(Call|Ret ) (\w+)\.(\w+)\(")
 # The calls that mark a start's steps, relayed by Wine (+relay, limited to these by the
 # prefix's RelayInclude, so that the start is hardly slowed): StartupBench's CreateProcessA
-# is the start's 0; then the main window created, shown and painted, the DDE service
-# registered, and the message loop.
+# is the start's 0; then the main window created (through the wide call by the uploader,
+# the ANSI one by the floor), shown and painted, the DDE service registered, and the
+# message loop.
 MARKED_CALLS = (
     "kernel32.CreateProcessA",
     "user32.CreateWindowExA",
+    "user32.CreateWindowExW",
     "user32.ShowWindow",
     "user32.UpdateWindow",
     "user32.DdeNameService",
@@ -253,7 +255,7 @@ def steps(own: list, loads: list[tuple[float, str]]) -> list[tuple[float, str, f
     def after(name: str, moment: float):
         return next((span for span in spans.get(f"call {name}", []) if span[0] >= moment), None)
 
-    window = after("CreateWindowExA", 0)
+    window = after("CreateWindowExW", 0) or after("CreateWindowExA", 0)
     if window:
         found.append((window[0], "main window created", window[1]))
         shown = after("ShowWindow", window[1])

@@ -18,5 +18,5 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 }
 
 void ShowAboutBox(HWND owner) {
-    DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), owner, AboutDialogProc, 0);
+    DialogBoxParamW(AppInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, AboutDialogProc, 0);
 }

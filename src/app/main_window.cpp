@@ -3,7 +3,9 @@
 
 #include "app/app_state.h"
 #include "app/job_teardowns.h"
+#include "app/scaled_layout.h"
 #include "app/session_controller.h"
+#include "app/window_dpi.h"
 #include "dde/dde_service.h"
 #include "login/login_job.h"
 #include "queue/queue_paint.h"
@@ -11,15 +13,17 @@
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
 #include "upload/upload_job.h"
+#include "util/wide_text.h"
+#include "util/win_handles.h"
 
 #include <commctrl.h>
+
+#include <string>
+#include <utility>
 
 namespace {
 
 constexpr COLORREF OverallBarColour = 0x0000FF00;
-// The status label's width, and the place and width of the two bars beside it.
-constexpr int LabelWidth = 100;
-constexpr int BarWidth = 200;
 // WM_DESTROY's pause after the jobs' teardowns, before the quit message: a job that a
 // teardown had to set aside (WinINet still held its request) gets a last second for its
 // closing notifications before the process, and WinINet with it, goes away.
@@ -54,12 +58,18 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         OnTimer(window, wParam);
         return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(window, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case WM_NCDESTROY:
+        OnNcDestroy(window);
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_ENTERMENULOOP:
     case WM_EXITMENULOOP:
         OnMenuLoop(window, message == WM_ENTERMENULOOP);
         return 0;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -67,48 +77,64 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 namespace {
 
-HWND CreateChild(HWND parent, HINSTANCE instance, const char* className, int id, DWORD style, int x,
-                 int y, int width, int height, const char* text) {
-    return CreateWindowExA(0, className, text, style, x, y, width, height, parent,
+// The scale the controls are laid out at: the window's DPI, from its creation on, then as
+// WM_DPICHANGED tells it.
+UINT layoutDpi = DesignDpi;
+
+// The label's and the list's fonts for dpi (WM_DPICHANGED's section below).
+void UseFontsFor(UINT dpi);
+
+// Positions and sizes of the 96-DPI design at the window's scale.
+int Scaled(int designPixels) {
+    return ScaleToDpi(designPixels, static_cast<int>(layoutDpi));
+}
+
+HWND CreateChild(HWND parent, HINSTANCE instance, const wchar_t* className, int id, DWORD style,
+                 int x, int y, int width, int height, const char* text) {
+    return CreateWindowExW(0, className, WideText(text).c_str(), style, Scaled(x), Scaled(y),
+                           Scaled(width), Scaled(height), parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
 }
 
 void InsertColumn(HWND list, int index, const char* heading, int width, int format, int subItem) {
-    LVCOLUMNA column = {};
+    const std::wstring text = WideText(heading);
+    LVCOLUMNW column = {};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = format;
-    column.cx = width;
-    column.pszText = const_cast<char*>(heading);
+    column.cx = Scaled(width);
+    column.pszText = const_cast<wchar_t*>(text.c_str());
     column.iSubItem = subItem;
-    SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
+    SendMessageW(list, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
 }
 
 void CreateControls(HWND window, HINSTANCE instance) {
     Backdrop = StatusLabel = OverallBar = TransferBar = QueueList = UploadButton = nullptr;
 
     const DWORD visibleChild = WS_CHILD | WS_VISIBLE;
-    Backdrop = CreateChild(window, instance, "STATIC", 1002, visibleChild, 0, 0, 80, 30, "");
+    Backdrop = CreateChild(window, instance, L"STATIC", 1002, visibleChild, 0, 0, 80, 30, "");
     StatusLabel =
-        CreateChild(window, instance, "STATIC", 1004, visibleChild, 0, 0, 40, 30, "未ログイン");
-    OverallBar = CreateChild(window, instance, PROGRESS_CLASSA, 1005, visibleChild | PBS_SMOOTH, 40,
+        CreateChild(window, instance, L"STATIC", 1004, visibleChild, 0, 0, 40, 30, "未ログイン");
+    OverallBar = CreateChild(window, instance, PROGRESS_CLASSW, 1005, visibleChild | PBS_SMOOTH, 40,
                              0, 300, 30, "");
-    TransferBar = CreateChild(window, instance, PROGRESS_CLASSA, 1003, visibleChild | PBS_SMOOTH,
+    TransferBar = CreateChild(window, instance, PROGRESS_CLASSW, 1003, visibleChild | PBS_SMOOTH,
                               40, 15, 300, 30, "");
     // Shares the id 1003 with TransferBar; nothing looks a control up by id.
-    QueueList = CreateChild(window, instance, WC_LISTVIEWA, 1003, visibleChild | LVS_REPORT, 0, 0,
+    QueueList = CreateChild(window, instance, WC_LISTVIEWW, 1003, visibleChild | LVS_REPORT, 0, 0,
                             100, 100, "");
-    InsertColumn(QueueList, 0, "状態", 60, LVCFMT_CENTER, 0);
-    InsertColumn(QueueList, 2, "ファイル名", 280, LVCFMT_LEFT, 1);
-    UploadButton = CreateChild(window, instance, "BUTTON", UploadCommandId, visibleChild, 100, 20,
+    InsertColumn(QueueList, 0, "状態", StatusColumnDesignWidth, LVCFMT_CENTER, 0);
+    InsertColumn(QueueList, 2, "ファイル名", NameColumnDesignWidth, LVCFMT_LEFT, 1);
+    UploadButton = CreateChild(window, instance, L"BUTTON", UploadCommandId, visibleChild, 100, 20,
                                100, 30, "アップロード");
 }
 
 } // namespace
 
 LRESULT OnCreate(HWND window, LPARAM lParam) {
-    const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    layoutDpi = DpiOfWindow(window);
     CreateControls(window, creation->hInstance);
-    DefWindowProcA(window, WM_CREATE, 0, lParam);
+    UseFontsFor(layoutDpi);
+    DefWindowProcW(window, WM_CREATE, 0, lParam);
     LoadSettings();
     LoginDataPending = 0;
     LoggedIn = 0;
@@ -121,23 +147,90 @@ LRESULT OnCreate(HWND window, LPARAM lParam) {
 
 // --- WM_SIZE ------------------------------------------------------------------------
 
+namespace {
+
+void Place(HWND control, const Placement& placement) {
+    MoveWindow(control, placement.x, placement.y, placement.width, placement.height, TRUE);
+}
+
+void LayOutControls(int width, int height) {
+    const int dpi = static_cast<int>(layoutDpi);
+    const MainLayout layout = LayOutMainWindow(width, height, MenuHeightAt(layoutDpi), dpi);
+    Place(Backdrop, layout.backdrop);
+    Place(StatusLabel, layout.statusLabel);
+    Place(TransferBar, layout.transferBar);
+    Place(OverallBar, layout.overallBar);
+    SendMessageW(OverallBar, PBM_SETBARCOLOR, 0, OverallBarColour);
+    // A window lower than the row gives the list a negative height; MoveWindow takes it.
+    Place(QueueList, layout.queueList);
+    Place(UploadButton, layout.uploadButton);
+}
+
+} // namespace
+
 void OnSize(HWND window, WPARAM wParam, LPARAM lParam) {
     const int width = static_cast<short>(LOWORD(lParam));
     const int height = static_cast<short>(HIWORD(lParam));
-    DefWindowProcA(window, WM_SIZE, wParam, MAKELPARAM(width, height));
+    DefWindowProcW(window, WM_SIZE, wParam, MAKELPARAM(width, height));
+    LayOutControls(width, height);
+}
 
-    // The label and both bars stand in one row of the menu's height, the bars half each.
-    const int row = GetSystemMetrics(SM_CYMENUSIZE);
-    const int half = row / 2;
-    MoveWindow(Backdrop, 0, 0, width, height, TRUE);
-    MoveWindow(StatusLabel, 0, 0, LabelWidth, row, TRUE);
-    MoveWindow(TransferBar, LabelWidth, 0, BarWidth, half, TRUE);
-    MoveWindow(OverallBar, LabelWidth, half, BarWidth, half, TRUE);
-    SendMessageA(OverallBar, PBM_SETBARCOLOR, 0, OverallBarColour);
-    // A window lower than the row gives the list a negative height; MoveWindow takes it.
-    MoveWindow(QueueList, 0, row, width, height - row, TRUE);
-    // The button is the run's busy flag, never meant to be seen.
-    MoveWindow(UploadButton, 0, height - row, 0, 0, TRUE);
+// --- WM_DPICHANGED, WM_NCDESTROY ----------------------------------------------------
+
+namespace {
+
+// Fonts made for the window's scale where the controls' own would not fit it. The list's
+// own (the icon title font) is made for the system's scale. The label's (the system font)
+// is too, but with the width its glyphs have at 100 %, which squeezes them at any other
+// scale (Wine keeps 8 pixels at 150 %): it is right only on a system at 100 %.
+UniqueFont labelFont;
+UniqueFont listFont;
+
+// Keeps the widths the user may have given the columns, at the new scale.
+void ScaleColumns(UINT from, UINT to) {
+    for (int column = 0; column < 2; ++column) {
+        const int width = static_cast<int>(SendMessageW(QueueList, LVM_GETCOLUMNWIDTH, column, 0));
+        SendMessageW(QueueList, LVM_SETCOLUMNWIDTH, column,
+                     MulDiv(width, static_cast<int>(to), static_cast<int>(from)));
+    }
+}
+
+void UseFontsFor(UINT dpi) {
+    UniqueFont label, list;
+    if (dpi != DesignDpi || SystemDpi() != DesignDpi)
+        label.Reset(CreateSystemFontAt(dpi));
+    if (dpi != SystemDpi())
+        list.Reset(CreateIconTitleFontAt(dpi));
+    // Nothing to make and nothing made before: the start at 100 %.
+    if (!label && !list && !labelFont && !listFont)
+        return;
+    // A null font gives each control its default back; the old ones go once replaced.
+    SendMessageW(StatusLabel, WM_SETFONT, reinterpret_cast<WPARAM>(label.Get()), TRUE);
+    SendMessageW(QueueList, WM_SETFONT, reinterpret_cast<WPARAM>(list.Get()), TRUE);
+    labelFont = std::move(label);
+    listFont = std::move(list);
+}
+
+} // namespace
+
+void OnDpiChanged(HWND window, UINT dpi, const RECT& suggested) {
+    if (dpi != 0 && dpi != layoutDpi) {
+        ScaleColumns(layoutDpi, dpi);
+        layoutDpi = dpi;
+        UseFontsFor(dpi);
+    }
+    // Windows suggests the place and size at the new scale; a size that stays the same
+    // brings no WM_SIZE, so the controls are laid out here in any case.
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client = {};
+    GetClientRect(window, &client);
+    LayOutControls(client.right, client.bottom);
+}
+
+void OnNcDestroy(HWND) {
+    labelFont.Reset();
+    listFont.Reset();
 }
 
 // --- WM_CLOSE -----------------------------------------------------------------------
@@ -165,7 +258,8 @@ bool closeAfterAnswer = false;
 // a moment ago may linger hidden. False when none is visible: it has been answered.
 bool BringCloseQuestionForward() {
     HWND box = nullptr;
-    while ((box = FindWindowExA(nullptr, box, "#32770", CloseQuestionCaption)) != nullptr) {
+    const std::wstring caption = WideText(CloseQuestionCaption);
+    while ((box = FindWindowExW(nullptr, box, L"#32770", caption.c_str())) != nullptr) {
         if (GetWindowThreadProcessId(box, nullptr) == GetCurrentThreadId() &&
             IsWindowVisible(box)) {
             SetForegroundWindow(box);
@@ -177,9 +271,9 @@ bool BringCloseQuestionForward() {
 
 int AskWhetherToStop() {
     closeQuestionOpen = true;
-    const int answer =
-        MessageBoxA(nullptr, "まだ待機ファイルが残っています。アップロードを中断しますか？",
-                    CloseQuestionCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    const int answer = MessageBoxW(
+        nullptr, WideText("まだ待機ファイルが残っています。アップロードを中断しますか？").c_str(),
+        WideText(CloseQuestionCaption).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     closeQuestionOpen = false;
     return answer;
 }
@@ -297,12 +391,12 @@ LRESULT OnCommand(HWND window, int id, int code, LPARAM lParam) {
         SaveSettings();
         return 0;
     default:
-        return DefWindowProcA(window, WM_COMMAND, MAKEWPARAM(id, code), lParam);
+        return DefWindowProcW(window, WM_COMMAND, MAKEWPARAM(id, code), lParam);
     }
 }
 
 // --- The shell's alert --------------------------------------------------------------
 
 void ShowAlert(const char* text) {
-    MessageBoxA(nullptr, text, "警告", MB_OK);
+    MessageBoxW(nullptr, WideText(text).c_str(), WideText("警告").c_str(), MB_OK);
 }

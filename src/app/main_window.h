@@ -14,6 +14,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 LRESULT OnCreate(HWND window, LPARAM lParam);
 void OnSize(HWND window, WPARAM wParam, LPARAM lParam);
+// WM_DPICHANGED: the window moved to a monitor of another scale (or the user changed the
+// scale): the place and size Windows suggests, and the controls, the list's columns and
+// the fonts at dpi.
+void OnDpiChanged(HWND window, UINT dpi, const RECT& suggested);
+// WM_NCDESTROY: the fonts made for a scale go with the controls that used them.
+void OnNcDestroy(HWND window);
 void OnClose(HWND window);
 // Whether the close question is open: while it is, the run starts nothing.
 bool CloseQuestionOpen();

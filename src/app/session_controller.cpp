@@ -9,6 +9,7 @@
 #include "upload/upload_job.h"
 #include "util/debug_line.h"
 #include "util/progress.h"
+#include "util/wide_text.h"
 
 #include <commctrl.h>
 
@@ -33,7 +34,7 @@ SessionSteps steps = RealSteps();
 // The label and the bar also go to the debugger: the last position of a run is set in
 // the same step that destroys the window, too late for anyone to read it from outside.
 void SetStatusText(const char* text) {
-    SetWindowTextA(StatusLabel, text);
+    SetWindowTextW(StatusLabel, WideText(text).c_str());
     WriteDebugLine("status label %s\n", text);
 }
 

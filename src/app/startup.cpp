@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/window_dpi.h"
 #include "resources/resource_ids.h"
 #include "util/bounded_text.h"
 #include "util/paths.h"
@@ -36,8 +37,8 @@ bool AnotherCopyRuns() {
 
 } // namespace
 
-void RegisterMainWindowClass(HINSTANCE instance, const char* className) {
-    WNDCLASSEXA windowClass = {};
+void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* className) {
+    WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = MainWindowProc;
@@ -46,13 +47,24 @@ void RegisterMainWindowClass(HINSTANCE instance, const char* className) {
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = className;
-    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
-    RegisterClassExA(&windowClass);
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+    RegisterClassExW(&windowClass);
 }
 
-HWND CreateMainWindow(HINSTANCE instance, const char* className, const char* title) {
-    return CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                           400, 300, nullptr, nullptr, instance, nullptr);
+HWND CreateMainWindow(HINSTANCE instance, const wchar_t* className, const wchar_t* title) {
+    // Where the window will open is not known yet: it is sized for the system's scale, the
+    // scale of the main monitor, and sized anew if it opened on another.
+    const UINT dpi = SystemDpi();
+    Extent size = MainWindowSizeAt(dpi);
+    HWND window =
+        CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                        size.width, size.height, nullptr, nullptr, instance, nullptr);
+    if (window != nullptr && DpiOfWindow(window) != dpi) {
+        size = MainWindowSizeAt(DpiOfWindow(window));
+        SetWindowPos(window, nullptr, 0, 0, size.width, size.height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return window;
 }
 
 namespace {
@@ -101,10 +113,10 @@ int RunUploader(HINSTANCE instance, int showCommand) {
     INITCOMMONCONTROLSEX controls = {8, 0x0FFF};
     InitCommonControlsEx(&controls);
 
-    char title[100] = {};
-    char className[100] = {};
-    LoadStringA(instance, IDS_APP_TITLE, title, sizeof title);
-    LoadStringA(instance, IDS_WINDOW_CLASS, className, sizeof className);
+    wchar_t title[100] = {};
+    wchar_t className[100] = {};
+    LoadStringW(instance, IDS_APP_TITLE, title, sizeof title / sizeof title[0]);
+    LoadStringW(instance, IDS_WINDOW_CLASS, className, sizeof className / sizeof className[0]);
     RegisterMainWindowClass(instance, className);
 
     HWND window = CreateMainWindow(instance, className, title);

@@ -3,6 +3,7 @@
 #include "jobs/job_messages.h"
 #include "util/debug_line.h"
 #include "util/progress.h"
+#include "util/wide_text.h"
 #include "util/win_handles.h"
 
 #include <commctrl.h>
@@ -176,7 +177,8 @@ WPARAM NewCompletionToken() {
 
 void ShowJobAlert(const char* text) {
     WriteDebugLine("job alert: %s\n", text);
-    MessageBoxA(nullptr, text, "警告", MB_ICONINFORMATION | MB_OK);
+    MessageBoxW(nullptr, WideText(text).c_str(), WideText("警告").c_str(),
+                MB_ICONINFORMATION | MB_OK);
 }
 
 namespace {

@@ -5,9 +5,12 @@
 #include "settings/settings.h"
 #include "util/bounded_text.h"
 #include "util/text_sizes.h"
+#include "util/wide_text.h"
 
 namespace {
 
+// The login name and the password are the user's, in the system's code page as the
+// settings file and the login request carry them: they go through the ANSI functions.
 void OnInitDialog(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_LOGIN_MAIL, Settings.LoginName);
     SetDlgItemTextA(dialog, IDC_LOGIN_PASSWORD, Settings.Password);
@@ -25,11 +28,13 @@ void OnOk(HWND dialog) {
     // every positive code has a text.
     int code = ValidateMailAddress(address);
     if (code > 0) {
-        MessageBoxA(dialog, MailAddressMessages[code], "メールアドレスが不正です", MB_OK);
+        MessageBoxW(dialog, WideText(MailAddressMessages[code]).c_str(),
+                    WideText("メールアドレスが不正です").c_str(), MB_OK);
         return;
     }
     if (password[0] == '\0') {
-        MessageBoxA(dialog, "パスワードを入力してください", "エラー", MB_OK);
+        MessageBoxW(dialog, WideText("パスワードを入力してください").c_str(),
+                    WideText("エラー").c_str(), MB_OK);
         return;
     }
     CopyText(Settings.LoginName, address);
@@ -66,5 +71,5 @@ INT_PTR CALLBACK LoginDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 INT_PTR RunLoginDialog(HWND owner) {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongA(owner, GWL_HINSTANCE));
-    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_LOGIN), owner, LoginDialogProc, 0);
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_LOGIN), owner, LoginDialogProc, 0);
 }

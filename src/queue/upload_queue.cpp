@@ -5,9 +5,11 @@
 #include "util/bounded_text.h"
 #include "util/paths.h"
 #include "util/text_sizes.h"
+#include "util/wide_text.h"
 
 #include <commctrl.h>
 
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -21,6 +23,17 @@ std::string TempFolderPrefix() {
     return std::string(ModuleDirectory) + TempFolderName;
 }
 
+// The status texts as the list shows them, converted once: every poke adds a row.
+const wchar_t* ShownStatusText(StatusCode code) {
+    static const std::array<std::wstring, StatusCodeCount> shown = [] {
+        std::array<std::wstring, StatusCodeCount> texts;
+        for (int i = 0; i < StatusCodeCount; ++i)
+            texts[i] = WideText(StatusTexts[i]);
+        return texts;
+    }();
+    return shown[code].c_str();
+}
+
 } // namespace
 
 const char StatusTexts[StatusCodeCount][StatusTextSize] = {
@@ -31,28 +44,33 @@ LRESULT AddFile(HWND list, const char* fileName) {
     HoldQueuePaint(list);
     const int row = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
 
-    LVITEMA item = {};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = row;
-    item.iSubItem = 0;
-    item.pszText = const_cast<char*>(StatusTexts[Waiting]);
-    item.lParam = Waiting;
-    SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    LVITEMW status = {};
+    status.mask = LVIF_TEXT | LVIF_PARAM;
+    status.iItem = row;
+    status.iSubItem = 0;
+    status.pszText = const_cast<wchar_t*>(ShownStatusText(Waiting));
+    status.lParam = Waiting;
+    SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&status));
 
-    item.mask = LVIF_TEXT;
-    item.iSubItem = 1;
-    item.pszText = const_cast<char*>(fileName);
-    return SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    // The name is the host's, in the system's code page, which is how the file system
+    // reads it too: the ANSI message shows it as the system names that file, and the
+    // queue reads back the same bytes (queue_snapshot.h).
+    LVITEMA name = {};
+    name.mask = LVIF_TEXT;
+    name.iItem = row;
+    name.iSubItem = 1;
+    name.pszText = const_cast<char*>(fileName);
+    return SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&name));
 }
 
 int SetStatus(HWND list, int row, StatusCode code) {
-    LVITEMA item = {};
+    LVITEMW item = {};
     item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = row;
     item.iSubItem = 0;
-    item.pszText = const_cast<char*>(StatusTexts[code]);
+    item.pszText = const_cast<wchar_t*>(ShownStatusText(code));
     item.lParam = code;
-    SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     return 0;
 }
 

@@ -60,3 +60,12 @@ struct FindHandleTraits {
     static void Close(Handle h) { FindClose(h); }
 };
 using UniqueFindHandle = ScopedHandle<FindHandleTraits>;
+
+// GDI fonts the program makes itself (never the stock ones, which are not to be deleted).
+struct FontHandleTraits {
+    using Handle = HFONT;
+    static Handle Empty() { return nullptr; }
+    static bool Valid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { DeleteObject(h); }
+};
+using UniqueFont = ScopedHandle<FontHandleTraits>;

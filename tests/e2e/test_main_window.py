@@ -22,7 +22,9 @@ def test_the_program_shows_its_window_from_its_own_resources(start_uploader):
     assert [c["text"] for c in label] == ["未ログイン"]
 
 
-def test_the_start_leaves_wininet_for_the_first_request(start_uploader):
+def test_the_start_loads_common_controls_6_and_leaves_wininet_for_the_first_request(
+    start_uploader,
+):
     # WinINet, and the shell and Winsock that it pulls in, would lengthen every start; the
     # window and the DDE service do not need them.
     uploader = start_uploader()
@@ -30,6 +32,12 @@ def test_the_start_leaves_wininet_for_the_first_request(start_uploader):
     loaded = wd.modules(window["pid"])
     assert "comctl32.dll" in loaded
     assert "wininet.dll" not in loaded
+    # The loader took the program's manifest: the common controls come from the side-by-side
+    # assembly of version 6, not from the system folder.
+    paths = [path.lower() for path in wd.module_paths(window["pid"])]
+    comctl32 = [path for path in paths if path.endswith("\\comctl32.dll")]
+    assert len(comctl32) == 1
+    assert "\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6." in comctl32[0]
 
 
 def test_the_caption_buttons_font_is_in_the_prefix():

@@ -14,9 +14,11 @@ constexpr char CloseQuestionCaption[] = "注意";
 constexpr char UploaderWindowClass[] = "TAVIKVISTORAUPLOAD";
 // How often the uploader's windows are looked at while it runs.
 constexpr DWORD LookInterval = 100;
-// Room for a box's caption or message (the uploader's longest is a few dozen bytes), and
-// for a window class name of the two looked for.
+// Room for a box's caption or message (the uploader's longest is a few dozen characters),
+// and for a window class name of the two looked for.
 constexpr int TextRoom = 1024;
+// The code page of this tool's output and of the captions it compares.
+constexpr UINT OutputCodePage = 932;
 constexpr int ClassNameRoom = 32;
 
 struct Search {
@@ -26,10 +28,15 @@ struct Search {
     HWND mainWindow = nullptr;
 };
 
+// A caption or message as the uploader shows it: read through the wide call, which gives
+// its text on a system of any code page, and put into code page 932.
 std::string TextOf(HWND window) {
-    char text[TextRoom] = {};
-    GetWindowTextA(window, text, TextRoom);
-    return text;
+    wchar_t text[TextRoom] = {};
+    const int length = GetWindowTextW(window, text, TextRoom);
+    char converted[TextRoom * 2] = {};
+    const int size = WideCharToMultiByte(OutputCodePage, 0, text, length, converted,
+                                         sizeof converted, nullptr, nullptr);
+    return std::string(converted, size > 0 ? size : 0);
 }
 
 // Answers one dialog; a box answered a moment ago may linger hidden, and is not seen again.

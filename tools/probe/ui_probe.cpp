@@ -1,5 +1,6 @@
 // UiProbe: looks at another process's windows from outside, as a user would, and answers
-// in JSON. Texts travel as hex of their ANSI (code page 932) bytes, both ways.
+// in JSON. It reads and sets texts through the wide (W) functions, as Windows shows them
+// whatever the system's code page; they travel as hex of their UTF-8 bytes, both ways.
 //
 //   UiProbe serve                              commands from stdin, one per line with
 //                                              tab-separated arguments; one JSON line each:
@@ -21,10 +22,16 @@
 //   settext DIALOG ID HEXTEXT                  sets the text of a dialog's control
 //   exists HWND                                whether the window still exists
 //   terminate PID                              ends a process of this prefix
+//   desktop                                    the system's ANSI code page and the screen's
+//                                              DPI, as this prefix gives them to programs
+//   ink HWND                                   the box around what a control shows: its
+//                                              pixels on the screen that differ from its
+//                                              background (the colour most of them have),
+//                                              relative to the control, and its size
 //   face HEXNAME CHARSET                       the face GDI realises for a request of that
 //                                              name and character set (Wine falls back to
 //                                              another face when the prefix lacks it)
-//   modules PID                                the names of the modules the process has
+//   modules PID                                the paths of the modules the process has
 //                                              loaded, as its loader lists them
 //   hold PATH MS                               opens a file with no sharing, prints its JSON
 //                                              once it holds it, and keeps it MS ms (as an
@@ -40,11 +47,14 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -81,16 +91,44 @@ std::string Unhex(const std::string& hex) {
     return out;
 }
 
+std::string Utf8(const wchar_t* text, int length) {
+    if (length <= 0)
+        return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+std::string Utf8(const wchar_t* text) {
+    return Utf8(text, static_cast<int>(std::wcslen(text)));
+}
+
+std::wstring Wide(const std::string& utf8) {
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], size);
+    return out;
+}
+
+// A text as the JSON carries it: hex of its UTF-8 bytes.
+std::string HexText(const wchar_t* text) {
+    return Hex(Utf8(text));
+}
+
 std::string WindowText(HWND window) {
-    char buffer[4096] = {};
-    int n = GetWindowTextA(window, buffer, sizeof buffer);
-    return std::string(buffer, n > 0 ? n : 0);
+    wchar_t buffer[4096] = {};
+    const int n = GetWindowTextW(window, buffer, static_cast<int>(std::size(buffer)));
+    return Utf8(buffer, n);
 }
 
 std::string ClassOf(HWND window) {
-    char buffer[256] = {};
-    GetClassNameA(window, buffer, sizeof buffer);
-    return buffer;
+    wchar_t buffer[256] = {};
+    GetClassNameW(window, buffer, static_cast<int>(std::size(buffer)));
+    return Utf8(buffer);
 }
 
 HWND ParseHandle(const std::string& text) {
@@ -119,8 +157,10 @@ std::string Rect(const char* name, const RECT& r) {
 }
 
 Answer Find(const std::string& className, const std::string& title) {
-    HWND window = FindWindowA(className.empty() ? nullptr : className.c_str(),
-                              title.empty() ? nullptr : title.c_str());
+    const std::wstring wideClass = Wide(className);
+    const std::wstring wideTitle = Wide(title);
+    HWND window = FindWindowW(className.empty() ? nullptr : wideClass.c_str(),
+                              title.empty() ? nullptr : wideTitle.c_str());
     if (window == nullptr)
         return {1, "{\"found\":false}"};
     DWORD pid = 0;
@@ -188,49 +228,53 @@ Answer ListView(HWND list) {
     if (process == nullptr)
         return {1, "{\"error\":\"OpenProcess\"}"};
     const size_t textOffset = 512;
-    RemoteBlock block(process, textOffset + RemoteTextSize);
-    char text[RemoteTextSize] = {};
+    RemoteBlock block(process, textOffset + sizeof(wchar_t) * RemoteTextSize);
+    wchar_t* const remoteText = reinterpret_cast<wchar_t*>(block.Address() + textOffset);
+    wchar_t text[RemoteTextSize] = {};
+    // An empty text leaves the room in the list's process as it was: it is cleared first.
+    auto clearText = [&]() { block.Write(textOffset, L"", sizeof(wchar_t)); };
+    // The text the last message left there, at most its room.
+    auto readText = [&]() {
+        std::memset(text, 0, sizeof text);
+        block.Read(textOffset, text, sizeof text - sizeof text[0]);
+        return HexText(text);
+    };
 
     std::string out = "{\"columns\":[";
     for (int index = 0;; ++index) {
-        LVCOLUMNA column = {};
+        LVCOLUMNW column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-        column.pszText = block.Address() + textOffset;
+        column.pszText = remoteText;
         column.cchTextMax = RemoteTextSize;
         block.Write(0, &column, sizeof column);
-        if (!SendMessageA(list, LVM_GETCOLUMNA, index, reinterpret_cast<LPARAM>(block.Address())))
+        clearText();
+        if (!SendMessageW(list, LVM_GETCOLUMNW, index, reinterpret_cast<LPARAM>(block.Address())))
             break;
         block.Read(0, &column, sizeof column);
-        std::memset(text, 0, sizeof text);
-        block.Read(textOffset, text, sizeof text - 1);
-        out += Format("%s{\"text\":\"", index ? "," : "") + Hex(text, std::strlen(text)) +
+        out += Format("%s{\"text\":\"", index ? "," : "") + readText() +
                Format("\",\"width\":%d,\"fmt\":%d,\"subitem\":%d}", column.cx, column.fmt,
                       column.iSubItem);
     }
     out += "],\"rows\":[";
-    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
-        LVITEMA item = {};
+        LVITEMW item = {};
         item.mask = LVIF_PARAM;
         item.iItem = row;
         block.Write(0, &item, sizeof item);
-        SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(block.Address()));
+        SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(block.Address()));
         block.Read(0, &item, sizeof item);
         out +=
             Format("%s{\"param\":%ld,\"cells\":[", row ? "," : "", static_cast<long>(item.lParam));
         for (int sub = 0; sub < 2; ++sub) {
-            LVITEMA cell = {};
+            LVITEMW cell = {};
             cell.iSubItem = sub;
-            cell.pszText = block.Address() + textOffset;
+            cell.pszText = remoteText;
             cell.cchTextMax = RemoteTextSize;
             block.Write(0, &cell, sizeof cell);
-            const int n = static_cast<int>(SendMessageA(list, LVM_GETITEMTEXTA, row,
-                                                        reinterpret_cast<LPARAM>(block.Address())));
-            std::memset(text, 0, sizeof text);
-            if (n > 0)
-                block.Read(textOffset, text,
-                           n < static_cast<int>(sizeof text) - 1 ? n : sizeof text - 1);
-            out += std::string(sub ? "," : "") + "\"" + Hex(text, std::strlen(text)) + "\"";
+            clearText();
+            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(block.Address()));
+            out += std::string(sub ? "," : "") + "\"" + readText() + "\"";
         }
         out += "]}";
     }
@@ -340,34 +384,124 @@ Answer Hold(const std::string& path, DWORD ms) {
 }
 
 Answer Face(const std::string& name, unsigned long charset) {
-    LOGFONTA request = {};
+    LOGFONTW request = {};
     request.lfCharSet = static_cast<BYTE>(charset);
-    lstrcpynA(request.lfFaceName, name.c_str(), LF_FACESIZE);
-    HFONT font = CreateFontIndirectA(&request);
+    lstrcpynW(request.lfFaceName, Wide(name).c_str(), LF_FACESIZE);
+    HFONT font = CreateFontIndirectW(&request);
     HDC screen = GetDC(nullptr);
     HGDIOBJ previous = SelectObject(screen, font);
-    char face[LF_FACESIZE] = {};
-    const int length = GetTextFaceA(screen, LF_FACESIZE, face);
+    wchar_t face[LF_FACESIZE] = {};
+    const int length = GetTextFaceW(screen, LF_FACESIZE, face);
     SelectObject(screen, previous);
     ReleaseDC(nullptr, screen);
     DeleteObject(font);
     if (length <= 0)
         return {1, "\"\""};
-    return {0, "\"" + Hex(face, std::strlen(face)) + "\""};
+    return {0, "\"" + HexText(face) + "\""};
 }
 
 Answer Modules(DWORD pid) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
     if (snapshot == INVALID_HANDLE_VALUE)
         return {1, "[]"};
-    MODULEENTRY32 module = {};
+    MODULEENTRY32W module = {};
     module.dwSize = sizeof module;
     std::string out = "[";
-    for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module))
-        out += std::string(out.size() > 1 ? "," : "") + "\"" +
-               Hex(module.szModule, std::strlen(module.szModule)) + "\"";
+    for (BOOL more = Module32FirstW(snapshot, &module); more;
+         more = Module32NextW(snapshot, &module))
+        out += std::string(out.size() > 1 ? "," : "") + "\"" + HexText(module.szExePath) + "\"";
     CloseHandle(snapshot);
     return {0, out + "]"};
+}
+
+Answer Desktop() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return {0, Format("{\"codepage\":%u,\"dpi\":%d}", GetACP(), dpi)};
+}
+
+// The control's pixels as the screen shows them, copied into a bitmap of its own.
+class ScreenCopy {
+  public:
+    explicit ScreenCopy(const RECT& rect)
+        : width_(rect.right - rect.left), height_(rect.bottom - rect.top) {
+        if (width_ <= 0 || height_ <= 0)
+            return;
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width_;
+        info.bmiHeader.biHeight = -height_; // top row first
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        void* bits = nullptr;
+        bitmap_ = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap_ != nullptr) {
+            HGDIOBJ previous = SelectObject(memory, bitmap_);
+            if (BitBlt(memory, 0, 0, width_, height_, screen, rect.left, rect.top, SRCCOPY))
+                pixels_ = static_cast<const DWORD*>(bits);
+            SelectObject(memory, previous);
+        }
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+    }
+    ~ScreenCopy() {
+        if (bitmap_ != nullptr)
+            DeleteObject(bitmap_);
+    }
+    ScreenCopy(const ScreenCopy&) = delete;
+    ScreenCopy& operator=(const ScreenCopy&) = delete;
+
+    bool Taken() const { return pixels_ != nullptr; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    DWORD At(int x, int y) const { return pixels_[y * width_ + x] & 0x00FFFFFF; }
+
+  private:
+    int width_;
+    int height_;
+    HBITMAP bitmap_ = nullptr;
+    const DWORD* pixels_ = nullptr;
+};
+
+Answer Ink(HWND control) {
+    RECT rect = {};
+    if (!GetWindowRect(control, &rect))
+        return {1, "{}"};
+    const ScreenCopy copy(rect);
+    if (!copy.Taken())
+        return {1, "{}"};
+    std::map<DWORD, int> counts;
+    for (int y = 0; y < copy.Height(); ++y)
+        for (int x = 0; x < copy.Width(); ++x)
+            ++counts[copy.At(x, y)];
+    DWORD background = 0;
+    int most = 0;
+    for (const auto& [colour, count] : counts) {
+        if (count > most) {
+            background = colour;
+            most = count;
+        }
+    }
+    RECT box = {copy.Width(), copy.Height(), 0, 0};
+    for (int y = 0; y < copy.Height(); ++y) {
+        for (int x = 0; x < copy.Width(); ++x) {
+            if (copy.At(x, y) == background)
+                continue;
+            box.left = std::min<LONG>(box.left, x);
+            box.top = std::min<LONG>(box.top, y);
+            box.right = std::max<LONG>(box.right, x + 1);
+            box.bottom = std::max<LONG>(box.bottom, y + 1);
+        }
+    }
+    const bool inked = box.right > 0;
+    return {0, Format("{\"size\":[%d,%d],\"ink\":", copy.Width(), copy.Height()) +
+                   (inked ? Format("[%ld,%ld,%ld,%ld]", box.left, box.top, box.right, box.bottom)
+                          : std::string("null")) +
+                   "}"};
 }
 
 Answer Fault() {
@@ -404,12 +538,16 @@ Answer Run(const std::vector<std::string>& a) {
     if (command == "send" && n >= 5)
         return Send(ParseHandle(a[1]), Number(a[2]), Number(a[3]), Number(a[4]));
     if (command == "settext" && n >= 4)
-        return Flag(SetDlgItemTextA(ParseHandle(a[1]), static_cast<int>(Number(a[2])),
-                                    Unhex(a[3]).c_str()) != 0);
+        return Flag(SetDlgItemTextW(ParseHandle(a[1]), static_cast<int>(Number(a[2])),
+                                    Wide(Unhex(a[3])).c_str()) != 0);
     if (command == "exists" && n >= 2)
         return Flag(IsWindow(ParseHandle(a[1])) != FALSE);
     if (command == "terminate" && n >= 2)
         return Terminate(Number(a[1]));
+    if (command == "desktop")
+        return Desktop();
+    if (command == "ink" && n >= 2)
+        return Ink(ParseHandle(a[1]));
     if (command == "face" && n >= 3)
         return Face(Unhex(a[1]), Number(a[2]));
     if (command == "modules" && n >= 2)

@@ -7,6 +7,7 @@ scripts/with-wine.sh sets up (WINEPREFIX, DISPLAY, a running wineserver).
 from __future__ import annotations
 
 import atexit
+import contextlib
 import hashlib
 import json
 import os
@@ -41,8 +42,23 @@ def sha256_of(path: Path | str) -> str:
 
 
 def decode(hex_text: str) -> str:
-    """Text that UiProbe printed as hex of its code page 932 bytes."""
-    return bytes.fromhex(hex_text).decode("cp932")
+    """Text that UiProbe printed as hex of its UTF-8 bytes (it reads texts through the
+    wide functions, as Windows shows them)."""
+    return bytes.fromhex(hex_text).decode("utf-8")
+
+
+# The project's prefix: the Japanese system locale, code page 932.
+JAPANESE_LOCALE = {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
+# An English system locale, code page 1252. Wine takes its system locale from the Unix
+# character type, and falls back to English (United States) for C.UTF-8, the one besides
+# ja_JP.UTF-8 that every Debian has; its UTF-8 keeps the Unix names of files what they are
+# in the Japanese prefix. (With en_US.UTF-8 itself in LC_ALL but not generated, Wine runs
+# in the C locale, whose ASCII refuses every file name beyond it.)
+ENGLISH_LOCALE = {"LANG": "en_US.UTF-8", "LC_ALL": None, "LC_CTYPE": "C.UTF-8"}
+
+# The environment of the desktop that winedrive's programs run in now (see Desktop); a
+# None drops the variable.
+_desktop_env: dict[str, str | None] = {}
 
 
 def wine_env(extra: dict | None = None) -> dict:
@@ -50,9 +66,14 @@ def wine_env(extra: dict | None = None) -> dict:
     env.setdefault("WINEPREFIX", str(BUILD / "wineprefix"))
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=;winedbg.exe=d")  # see wine-env.sh
     env.setdefault("WINEDEBUG", "-all")
-    env["LANG"] = env["LC_ALL"] = "ja_JP.UTF-8"
+    env.update(JAPANESE_LOCALE)
     for proxy in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
         env.pop(proxy, None)
+    for name, value in _desktop_env.items():
+        if value is None:
+            env.pop(name, None)
+        else:
+            env[name] = value
     if extra:
         env.update(extra)
     return env
@@ -354,17 +375,35 @@ def send(hwnd: int, message: int, wparam: int = 0, lparam: int = 0) -> int | Non
 
 
 def set_dialog_text(dialog_hwnd: int, control_id: int, text: str) -> bool:
-    return probe().ask("settext", dialog_hwnd, control_id, text.encode("cp932").hex())[0] == 0
+    return probe().ask("settext", dialog_hwnd, control_id, text.encode("utf-8").hex())[0] == 0
 
 
 def realised_face(name: str, charset: int) -> str:
     """The face GDI gives a font request of that name and character set in this prefix."""
-    return decode(probe().ask("face", name.encode("cp932").hex(), charset)[1])
+    return decode(probe().ask("face", name.encode("utf-8").hex(), charset)[1])
+
+
+def module_paths(pid: int) -> list[str]:
+    """The Windows paths of the modules a process of this prefix has loaded."""
+    return [decode(path) for path in probe().ask("modules", pid)[1]]
 
 
 def modules(pid: int) -> list[str]:
     """The file names of the modules a process of this prefix has loaded, in lower case."""
-    return [decode(name).lower() for name in probe().ask("modules", pid)[1]]
+    return [path.rsplit("\\", 1)[-1].lower() for path in module_paths(pid)]
+
+
+def desktop_settings() -> dict:
+    """The system's ANSI code page ("codepage") and the screen's DPI ("dpi") that the
+    current desktop gives its programs."""
+    return probe().ask("desktop")[1]
+
+
+def ink(hwnd: int) -> dict:
+    """What a control shows on the screen: its "size" [width, height] and the "ink", the
+    box [left, top, right, bottom] around its pixels that differ from its background
+    (relative to the control), or None when it shows nothing but background."""
+    return probe().ask("ink", hwnd)[1]
 
 
 def exists(hwnd: int) -> bool:
@@ -378,6 +417,109 @@ def wait_gone(hwnd: int, timeout: float = 20) -> bool:
 def terminate(pid: int) -> bool:
     """Ends a Windows process of this prefix by its id."""
     return probe().ask("terminate", pid)[0] == 0
+
+
+# --- Desktops set as other Windows systems are ------------------------------------------
+
+# Where Windows keeps the display's scale (LogPixels, 96 at 100 %); Wine reads both when
+# its wineserver starts.
+LOG_PIXELS_KEYS = (
+    r"HKCU\Control Panel\Desktop",
+    r"HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts",
+)
+
+
+class Desktop:
+    """A Wine prefix of its own beside the current one, a copy of it set as another
+    Windows desktop is: another system locale (its ANSI code page) or another display
+    scale. A wineserver keeps the locale it started with, and reads the scale as it
+    starts, so each such desktop has its own folder and wineserver. Made by desktop();
+    inside active(), every program winedrive starts (the probe among them) runs there."""
+
+    def __init__(self, name: str, locale: dict, log_pixels: int | None):
+        self.name = name
+        self.locale = locale
+        self.log_pixels = log_pixels
+        self.prefix = Path(f"{wine_env()['WINEPREFIX']}-{name}")
+
+    def _env(self) -> dict:
+        return {"WINEPREFIX": str(self.prefix), **self.locale}
+
+    def _run(self, *command: str) -> None:
+        """One of Wine's own commands in this desktop, its output dropped."""
+        with active_env(self._env()):
+            subprocess.run(
+                command,
+                env=wine_env(),
+                stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL,
+                check=False,
+                timeout=120,
+            )
+
+    def _start(self) -> None:
+        self._run("wineserver", "-p")
+        # Wine's own background processes start now, detached from any test's output, as
+        # scripts/wine-env.sh has them start for the project's prefix.
+        self._run("wine", "cmd", "/c", "exit")
+
+    def _stop(self) -> None:
+        self._run("wineserver", "-k")
+        self._run("wineserver", "-w")
+
+    def prepare(self) -> None:
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        subprocess.run(["cp", "-a", wine_env()["WINEPREFIX"], str(self.prefix)], check=True)
+        self._start()
+        if self.log_pixels is not None:
+            with self.active():
+                value = ["/v", "LogPixels", "/t", "REG_DWORD", "/d", str(self.log_pixels)]
+                for key in LOG_PIXELS_KEYS:
+                    result = run_windows("reg", "add", key, *value, "/f")
+                    if result.returncode != 0:
+                        raise RuntimeError(f"reg add {key} failed: {result.stderr[-500:]!r}")
+            self._stop()
+            self._start()
+
+    def remove(self) -> None:
+        self._stop()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+
+    @contextlib.contextmanager
+    def active(self):
+        # This thread's probe runs in the prefix it started in: it starts anew on each side.
+        close_probe()
+        with active_env(self._env()):
+            try:
+                yield self
+            finally:
+                close_probe()
+
+
+@contextlib.contextmanager
+def active_env(env: dict):
+    """The environment wine_env() gives, with env over the current desktop's, meanwhile."""
+    global _desktop_env
+    before = _desktop_env
+    _desktop_env = {**before, **env}
+    try:
+        yield
+    finally:
+        _desktop_env = before
+
+
+@contextlib.contextmanager
+def desktop(name: str, locale: dict | None = None, log_pixels: int | None = None):
+    """A Desktop named name beside the current prefix, with the system locale of locale
+    (JAPANESE_LOCALE, ENGLISH_LOCALE) and the display scale of log_pixels (144 for
+    150 %); made anew, and taken down with its wineserver afterwards."""
+    made = Desktop(name, locale or JAPANESE_LOCALE, log_pixels)
+    try:
+        made.prepare()
+        yield made
+    finally:
+        made.remove()
 
 
 # --- The uploader ----------------------------------------------------------------------

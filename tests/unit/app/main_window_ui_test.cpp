@@ -126,6 +126,77 @@ TEST_F(MainWindowTest, ResizingLaysTheControlsOutAndPaintsTheOverallBarGreen) {
     EXPECT_EQ(SendMessageA(OverallBar, ProgressGetBarColour, 0, 0), 0x0000FF00);
 }
 
+namespace {
+
+// The height of the font a control draws with (a static without one of its own draws with
+// the system font).
+int FontHeight(HWND control) {
+    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
+    LOGFONTW logical = {};
+    GetObjectW(font != nullptr ? font : GetStockObject(SYSTEM_FONT), sizeof logical, &logical);
+    return logical.lfHeight < 0 ? -logical.lfHeight : logical.lfHeight;
+}
+
+struct Look {
+    RECT label, transfer, overall;
+    int statusColumn, nameColumn, labelFont, listFont;
+};
+
+Look LookOfTheControls() {
+    return {ChildRect(StatusLabel),
+            ChildRect(TransferBar),
+            ChildRect(OverallBar),
+            static_cast<int>(SendMessageW(QueueList, LVM_GETCOLUMNWIDTH, 0, 0)),
+            static_cast<int>(SendMessageW(QueueList, LVM_GETCOLUMNWIDTH, 1, 0)),
+            FontHeight(StatusLabel),
+            FontHeight(QueueList)};
+}
+
+void ExpectHalfAgainAsLarge(const RECT& scaled, const RECT& design) {
+    EXPECT_NEAR(scaled.left, design.left * 3 / 2.0, 1);
+    EXPECT_NEAR(scaled.top, design.top * 3 / 2.0, 1);
+    EXPECT_NEAR(scaled.right, design.right * 3 / 2.0, 1);
+    EXPECT_NEAR(scaled.bottom, design.bottom * 3 / 2.0, 1);
+}
+
+} // namespace
+
+// Wine gives every window the display's DPI and never sends WM_DPICHANGED, so the move to a
+// monitor at 150 % and back is told to the window as Windows would tell it.
+TEST_F(MainWindowTest, AMoveToAMonitorAtAnotherScaleLaysTheWindowOutAtIt) {
+    const Look design = LookOfTheControls();
+    RECT before;
+    GetWindowRect(window, &before);
+
+    RECT suggested = {30, 40, 30 + 598, 40 + 448};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RECT moved;
+    GetWindowRect(window, &moved);
+    EXPECT_TRUE(EqualRect(&moved, &suggested));
+    const Look scaled = LookOfTheControls();
+    ExpectHalfAgainAsLarge(scaled.label, design.label);
+    ExpectHalfAgainAsLarge(scaled.transfer, design.transfer);
+    ExpectHalfAgainAsLarge(scaled.overall, design.overall);
+    EXPECT_EQ(scaled.statusColumn, design.statusColumn * 3 / 2);
+    EXPECT_EQ(scaled.nameColumn, design.nameColumn * 3 / 2);
+    EXPECT_NEAR(scaled.labelFont, design.labelFont * 3 / 2.0, 1);
+    EXPECT_NEAR(scaled.listFont, design.listFont * 3 / 2.0, 1);
+    RECT client;
+    GetClientRect(window, &client);
+    ExpectPlaced(QueueList, 0, scaled.label.bottom, client.right,
+                 client.bottom - scaled.label.bottom);
+
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&before));
+    const Look back = LookOfTheControls();
+    EXPECT_TRUE(EqualRect(&back.label, &design.label));
+    EXPECT_TRUE(EqualRect(&back.transfer, &design.transfer));
+    EXPECT_TRUE(EqualRect(&back.overall, &design.overall));
+    EXPECT_EQ(back.statusColumn, design.statusColumn);
+    EXPECT_EQ(back.nameColumn, design.nameColumn);
+    EXPECT_EQ(back.labelFont, design.labelFont);
+    EXPECT_EQ(back.listFont, design.listFont);
+}
+
 TEST_F(MainWindowTest, AWindowLowerThanTheMenuStillGetsAZeroSizedButton) {
     const int menu = GetSystemMetrics(SM_CYMENUSIZE);
     SendMessageA(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(150, menu / 3));

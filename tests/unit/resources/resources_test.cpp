@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -274,4 +275,100 @@ TEST(ProgramVersion, BothProgramsCarryTheProjectsVersionAndMaker) {
         EXPECT_EQ(version.minor, VISTORA_VERSION_MINOR);
         EXPECT_EQ(version.patch, VISTORA_VERSION_PATCH);
     }
+}
+
+namespace {
+
+// The application manifest of a program beside the tests (RT_MANIFEST 1), as the loader
+// reads it when it starts the program.
+std::string ManifestOf(const char* program) {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string file(path);
+    file.replace(file.rfind('\\') + 1, std::string::npos, program);
+    HMODULE module = LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr)
+        return std::string();
+    std::string manifest;
+    if (HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24))) {
+        const char* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+        manifest.assign(data, SizeofResource(module, found));
+    }
+    FreeLibrary(module);
+    return manifest;
+}
+
+// Each opening tag of the element (the whole "<name ...>"), in document order.
+std::vector<std::string> Tags(const std::string& xml, const std::string& element) {
+    std::vector<std::string> tags;
+    const std::string open = "<" + element;
+    for (std::size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
+        const char next = xml[at + open.size()];
+        if (next == ' ' || next == '>' || next == '/' || next == '\n' || next == '\r')
+            tags.push_back(xml.substr(at, xml.find('>', at) + 1 - at));
+    }
+    return tags;
+}
+
+// The values of one attribute of each such element that has it.
+std::vector<std::string> Attributes(const std::string& xml, const std::string& element,
+                                    const std::string& attribute) {
+    std::vector<std::string> values;
+    for (const std::string& tag : Tags(xml, element)) {
+        const std::string key = " " + attribute + "=\"";
+        const std::size_t at = tag.find(key);
+        if (at != std::string::npos)
+            values.push_back(
+                tag.substr(at + key.size(), tag.find('"', at + key.size()) - at - key.size()));
+    }
+    return values;
+}
+
+// The text inside each such element.
+std::vector<std::string> Texts(const std::string& xml, const std::string& element) {
+    std::vector<std::string> texts;
+    for (const std::string& tag : Tags(xml, element)) {
+        const std::size_t start = xml.find(tag) + tag.size();
+        texts.push_back(xml.substr(start, xml.find('<', start) - start));
+    }
+    return texts;
+}
+
+const std::set<std::string> SupportedWindows = {
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10 and 11
+};
+
+} // namespace
+
+TEST(ProgramManifests, EachProgramNamesItsWindowsNeedsNoElevationAndSeesRealPixels) {
+    // The tools too: the probe measures the uploader's windows, which Windows would tell a
+    // program unaware of the scale in its own scaled units.
+    for (const char* program : {"VistoraUploader.exe", "VistoraHost.exe", "UiProbe.exe"}) {
+        SCOPED_TRACE(program);
+        const std::string xml = ManifestOf(program);
+        ASSERT_FALSE(xml.empty());
+        const std::vector<std::string> ids = Attributes(xml, "supportedOS", "Id");
+        EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()), SupportedWindows);
+        EXPECT_EQ(ids.size(), SupportedWindows.size());
+        EXPECT_EQ(Attributes(xml, "requestedExecutionLevel", "level"),
+                  std::vector<std::string>{"asInvoker"});
+        // Per monitor (v2) where Windows 10 offers it, per monitor on 8.1, system-aware
+        // below.
+        EXPECT_EQ(Texts(xml, "dpiAware"), std::vector<std::string>{"true/pm"});
+        EXPECT_EQ(Texts(xml, "dpiAwareness"), std::vector<std::string>{"PerMonitorV2, PerMonitor"});
+    }
+}
+
+TEST(ProgramManifests, TheUploaderDependsOnCommonControls6) {
+    const std::string xml = ManifestOf("VistoraUploader.exe");
+    const std::vector<std::string> names = Attributes(xml, "assemblyIdentity", "name");
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1], "Microsoft.Windows.Common-Controls");
+    EXPECT_EQ(Attributes(xml, "assemblyIdentity", "version")[1], "6.0.0.0");
+    EXPECT_EQ(Attributes(xml, "assemblyIdentity", "publicKeyToken"),
+              std::vector<std::string>{"6595b64144ccf1df"});
+    EXPECT_EQ(Tags(xml, "dependentAssembly").size(), 1u);
 }

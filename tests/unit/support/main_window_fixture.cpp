@@ -5,8 +5,8 @@
 
 void MainWindowFixture::SetUp() {
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    RegisterMainWindowClass(instance, "TAVIKVISTORAUPLOAD");
-    window = CreateMainWindow(instance, "TAVIKVISTORAUPLOAD", "TavikVistoraUploader");
+    RegisterMainWindowClass(instance, L"TAVIKVISTORAUPLOAD");
+    window = CreateMainWindow(instance, L"TAVIKVISTORAUPLOAD", L"TavikVistoraUploader");
     ASSERT_NE(window, nullptr);
     AppInstance = instance;
     MainWindow = window;
