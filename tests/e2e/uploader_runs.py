@@ -38,10 +38,16 @@ def make_files(folder: Path, count: int, size: int = 20000, prefix: str = "photo
     return files
 
 
-def hand_over(install: wd.Install, files, *options, wait: float | None = 120):
+def hand_over(
+    install: wd.Install, files, *options, wait: float | None = 120, report: Path | None = None
+):
+    """The host tool's hand-over of files; with report, the outcome also goes to that file
+    as JSON."""
     args = ["--exe", wd.windows_path(install.exe), *map(str, options)]
     if wait is not None:
         args += ["--wait", str(wait)]
+    if report is not None:
+        args += ["--report", wd.windows_path(report)]
     args += [wd.windows_path(f) for f in files]
     return wd.host_handover(*args, timeout=(wait or 60) + 60)
 
