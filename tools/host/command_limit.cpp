@@ -2,9 +2,15 @@
 
 #include <cstdio>
 
+DWORD Milliseconds(double seconds) {
+    constexpr double Longest = INFINITE - 1.0;
+    return seconds <= 0 ? 0
+                        : static_cast<DWORD>(seconds * 1000 < Longest ? seconds * 1000 : Longest);
+}
+
 CommandLimit::CommandLimit(double seconds, int exitStatus, Expiry expiry, void* context)
-    : milliseconds_(seconds > 0 ? static_cast<DWORD>(seconds * 1000) : 0), exitStatus_(exitStatus),
-      expiry_(expiry), context_(context) {
+    : milliseconds_(Milliseconds(seconds)), exitStatus_(exitStatus), expiry_(expiry),
+      context_(context) {
     finished_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
 }

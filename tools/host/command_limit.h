@@ -7,6 +7,10 @@
 
 #include <windows.h>
 
+// A wait's milliseconds for seconds given on the command line, short of INFINITE however
+// long, none for a negative number.
+DWORD Milliseconds(double seconds);
+
 class CommandLimit {
   public:
     // Called on the limit's thread once the limit has run out, before the process ends:

@@ -398,8 +398,7 @@ int HandOver(const Options& options, const std::vector<std::string>& names, Run&
             ended = AwaitUploaderUnattended(process.handle.Get(), process.id, options.waitSeconds,
                                             options.answers, run.report);
         } else {
-            ended = WaitForSingleObject(process.handle.Get(),
-                                        static_cast<DWORD>(options.waitSeconds * 1000)) ==
+            ended = WaitForSingleObject(process.handle.Get(), Milliseconds(options.waitSeconds)) ==
                     WAIT_OBJECT_0;
             if (ended)
                 run.report.UploaderEnded();

@@ -66,7 +66,7 @@ int RunWaitReady(int argc, char** argv) {
     const CONVCONTEXT context = ServiceConversationContext();
     DdeClient client;
     const DWORD start = GetTickCount();
-    const DWORD limitMs = static_cast<DWORD>(wait.seconds * 1000);
+    const DWORD limitMs = Milliseconds(wait.seconds);
     const auto remaining = [&] {
         const DWORD waited = GetTickCount() - start;
         return waited < limitMs ? limitMs - waited : 0;
