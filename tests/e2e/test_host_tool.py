@@ -291,14 +291,9 @@ def test_raw_mode_and_wait_ready_report_a_missing_service():
     assert time.monotonic() - started <= 2 + PROCESS_ALLOWANCE
 
 
-def test_handover_reports_an_uploader_that_cannot_start(tmp_path, sources):
-    (photo,) = uploader_runs.make_files(sources, 1)
+def test_handover_reports_an_uploader_that_cannot_start(tmp_path):
     result = wd.host_handover(
-        "--exe",
-        wd.windows_path(tmp_path / "missing.exe"),
-        "--start-timeout",
-        "2",
-        wd.windows_path(photo),
+        "--exe", wd.windows_path(tmp_path / "missing.exe"), "--start-timeout", "2"
     )
     assert result.returncode == 3
     assert "cannot start" in result.stderr

@@ -451,7 +451,9 @@ int RunHandover(int argc, char** argv) {
         if (!copied)
             code = UsageError;
     }
-    if (code == AllDone && names.empty())
+    // Asked for photos or leftovers and left with none (every name refused, nothing
+    // waiting), it starts no uploader: one started for no file would wait for ever.
+    if (code == AllDone && names.empty() && (!options.photos.empty() || options.leftovers))
         std::printf("nothing to hand over\n");
     else if (code == AllDone)
         code = HandOver(options, names, run);
