@@ -38,11 +38,22 @@ def make_files(folder: Path, count: int, size: int = 20000, prefix: str = "photo
     return files
 
 
-def hand_over(install: wd.Install, files, *options, wait: float | None = 120):
+def hand_over(
+    install: wd.Install, files, *options, wait: float | None = 120, report: Path | None = None
+):
+    """The host tool's hand-over of files; with report, the outcome also goes to that file
+    as JSON. A file whose very bytes already wait in temp under its name (a run before kept
+    it) is handed over as it waits, as a host hands a leftover over again: the tool copies
+    nothing over a waiting file."""
     args = ["--exe", wd.windows_path(install.exe), *map(str, options)]
     if wait is not None:
         args += ["--wait", str(wait)]
-    args += [wd.windows_path(f) for f in files]
+    if report is not None:
+        args += ["--report", wd.windows_path(report)]
+    for f in files:
+        waiting = install.temp / Path(f).name
+        kept = waiting.is_file() and waiting.read_bytes() == Path(f).read_bytes()
+        args.append(wd.windows_path(waiting if kept else f))
     return wd.host_handover(*args, timeout=(wait or 60) + 60)
 
 

@@ -1,9 +1,13 @@
 #include "handover.h"
 
+#include "command_limit.h"
 #include "dde_client.h"
+#include "exit_status.h"
 #include "json_text.h"
+#include "report.h"
+#include "temp_folder.h"
 #include "unattended.h"
-#include "util/win_handles.h"
+#include "uploader.h"
 
 #include <windows.h>
 
@@ -17,9 +21,6 @@
 
 namespace {
 
-constexpr char Service[] = "VistoraUploadServer";
-constexpr char WindowClass[] = "TAVIKVISTORAUPLOAD";
-
 // Wine's DDEML server follows each data reply with a positive acknowledgement that no
 // client expects. Left in the queue, it is taken for the answer to the conversation's
 // next transaction, and every reply after it comes one transaction late; dispatched
@@ -27,19 +28,24 @@ constexpr char WindowClass[] = "TAVIKVISTORAUPLOAD";
 // posts it right after the data, so a short dispatch after each read takes it.
 constexpr DWORD StrayAcknowledgementDispatch = 50;
 
-enum ExitCode {
-    AllDone = 0,
-    FilesLeft = 1,
-    UsageError = 2,
-    ServiceMissing = 3,
-    ConnectionRefused = 4,
-    NotAcknowledged = 5,
-    WaitTimedOut = 6,
+// Unattended, the wait has a bound even when none is given: some alerts come only after
+// the service's time-outs, each of a minute and more.
+constexpr double UnattendedWaitSeconds = 600;
+
+// What the hand-over itself may take beyond the uploader's start and the wait for its end
+// (the copies, the pokes, the execute, the look at temp): the default limit on the whole
+// command is their sum.
+constexpr double HandOverAllowance = 60;
+
+// A photo as the caller names it: SOURCE, or SOURCE=NAME for another name in temp.
+struct Photo {
+    std::string source;
+    std::string name;
 };
 
 struct Options {
     std::string exe;
-    int count = -1; // -1: the number of files
+    int count = -1; // -1: the number of files handed over
     bool announceCount = true;
     std::string loginData;
     bool pokeLoginData = false;
@@ -47,21 +53,23 @@ struct Options {
     double waitSeconds = -1;
     DWORD timeout = 10000;
     double startSeconds = 30;
+    double limitSeconds = -1; // -1: the start, the wait and HandOverAllowance
     bool oneConversation = false;
     DWORD dispatch = StrayAcknowledgementDispatch;
     bool unattended = false;
     UnattendedAnswers answers;
-    std::vector<std::string> files;
+    bool replace = false;
+    bool leftovers = false;
+    std::string reportPath;
+    std::vector<Photo> photos;
 };
 
-// Unattended, the wait has a bound even when none is given: some alerts come only after
-// the service's time-outs, each of a minute and more.
-constexpr double UnattendedWaitSeconds = 600;
-
-// The uploader's process: for the wait at the end, and its id for the windows it shows.
-struct UploaderProcess {
-    UniqueHandle handle;
-    DWORD id = 0;
+// What the limit's thread needs to say how the hand-over stood when it ran out.
+struct Run {
+    Report report;
+    std::string reportPath;
+    std::string temp;
+    bool waiting = false;
 };
 
 std::string Unescape(const std::string& text) {
@@ -77,19 +85,13 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
-std::string DirectoryOf(const std::string& path) {
-    std::string directory = path;
-    size_t cut = 0;
-    for (const char* p = directory.c_str(); *p != '\0'; p = CharNextA(p)) {
-        if (*p == '\\' || *p == '/')
-            cut = static_cast<size_t>(p - directory.c_str()) + 1;
-    }
-    directory.erase(cut);
-    return directory;
-}
-
-std::string NameOf(const std::string& path) {
-    return path.substr(DirectoryOf(path).size());
+// SOURCE or SOURCE=NAME; the last "=" parts them ("=" is no byte of a double-byte
+// character in code page 932), so a source whose own name holds one is given with =NAME.
+Photo ParsePhoto(const std::string& argument) {
+    const size_t equals = argument.rfind('=');
+    if (equals == std::string::npos)
+        return Photo{argument, LastPartOf(argument)};
+    return Photo{argument.substr(0, equals), TempName(argument.substr(equals + 1))};
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -119,6 +121,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.timeout = static_cast<DWORD>(std::atol(argv[++i]));
         else if (arg == "--start-timeout" && hasValue)
             options.startSeconds = std::atof(argv[++i]);
+        else if (arg == "--limit" && hasValue)
+            options.limitSeconds = std::atof(argv[++i]);
         else if (arg == "--one-conversation")
             options.oneConversation = true;
         else if (arg == "--dispatch" && hasValue)
@@ -132,27 +136,105 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             if (answer != "yes" && answer != "no")
                 return false;
             options.answers.closeQuestion = answer == "yes" ? IDYES : IDNO;
-        } else if (arg.compare(0, 2, "--") == 0)
+        } else if (arg == "--replace")
+            options.replace = true;
+        else if (arg == "--leftovers")
+            options.leftovers = true;
+        else if (arg == "--report" && hasValue)
+            options.reportPath = argv[++i];
+        else if (arg.compare(0, 2, "--") == 0)
             return false;
         else
-            options.files.push_back(arg);
+            options.photos.push_back(ParsePhoto(arg));
     }
     if (options.unattended && options.waitSeconds < 0)
         options.waitSeconds = UnattendedWaitSeconds;
+    if (options.limitSeconds < 0)
+        options.limitSeconds = options.startSeconds +
+                               (options.waitSeconds > 0 ? options.waitSeconds : 0) +
+                               HandOverAllowance;
     if (options.exe.empty()) {
         char self[MAX_PATH] = {};
         GetModuleFileNameA(nullptr, self, sizeof self);
-        options.exe = DirectoryOf(self) + "VistoraUploader.exe";
+        options.exe = FolderOf(self) + "VistoraUploader.exe";
     }
     return true;
 }
 
-UploaderProcess StartUploader(const Options& options) {
-    std::string commandLine = "\"" + options.exe + "\"";
-    if (options.announceCount) {
-        int count = options.count >= 0 ? options.count : static_cast<int>(options.files.size());
-        commandLine += " " + std::to_string(count);
+// The photos handed over and waited for: delivered once they have left temp, kept while
+// they are still there.
+void SettleFates(Report& report, const std::string& temp) {
+    for (const std::string& name : report.NamesWithFate(Fate::HandedOver))
+        report.SetFate(name, WaitsInTemp(temp, name) ? Fate::Kept : Fate::Delivered);
+}
+
+void ExpireHandOver(void* context) {
+    Run& run = *static_cast<Run*>(context);
+    std::fprintf(stderr, "VistoraHost: the hand-over did not end within its limit\n");
+    if (run.waiting)
+        SettleFates(run.report, run.temp);
+    run.report.Write(run.reportPath, TimedOut);
+}
+
+int ReportLeftovers(const std::vector<std::string>& names, const std::string& temp) {
+    int left = 0;
+    for (const std::string& name : names) {
+        bool present = WaitsInTemp(temp, name);
+        std::printf("%s %s\n", present ? "still in temp:" : "delivered:", name.c_str());
+        left += present ? 1 : 0;
     }
+    return left == 0 ? AllDone : FilesLeft;
+}
+
+// The names to poke: with --leftovers every file that waits in temp first, then tonight's
+// photos, each copied in unless its name already waits there. True when a name of
+// tonight's was refused; false in copied when a copy failed.
+bool PlaceNames(const Options& options, const std::string& temp, Report& report,
+                std::vector<std::string>& names, bool& copied) {
+    copied = true;
+    const std::vector<std::string> waiting =
+        options.leftovers ? FilesWaitingIn(temp) : std::vector<std::string>();
+    for (const std::string& leftover : waiting) {
+        bool replaced = false;
+        for (const Photo& photo : options.photos)
+            replaced = replaced || (options.replace && SameTempName(photo.name, leftover));
+        if (replaced)
+            continue;
+        report.AddPhoto(leftover, temp + leftover, true);
+        names.push_back(leftover);
+    }
+    bool refused = false;
+    for (const Photo& photo : options.photos) {
+        bool waitingAlready = false;
+        for (const std::string& leftover : waiting)
+            waitingAlready = waitingAlready || SameTempName(photo.name, leftover);
+        const PlaceResult placed = PlaceInTemp(photo.source, temp, photo.name, options.replace);
+        if (placed == PlaceResult::AlreadyThere && waitingAlready)
+            continue; // handed over as a leftover already
+        report.AddPhoto(photo.name, photo.source, false);
+        if (placed == PlaceResult::NameWaits) {
+            std::fprintf(stderr,
+                         "VistoraHost: %s already waits in temp: %s was not copied or handed "
+                         "over (hand the waiting one over first, with --leftovers, or give "
+                         "another name, SOURCE=NAME; --replace writes over it)\n",
+                         photo.name.c_str(), photo.source.c_str());
+            report.SetFate(photo.name, Fate::NameWaits);
+            refused = true;
+            continue;
+        }
+        if (placed == PlaceResult::Failed) {
+            copied = false;
+            return refused;
+        }
+        names.push_back(photo.name);
+    }
+    return refused;
+}
+
+UploaderProcess StartUploader(const Options& options, int handedOver) {
+    std::string commandLine = "\"" + options.exe + "\"";
+    if (options.announceCount)
+        commandLine += " " + std::to_string(options.count >= 0 ? options.count : handedOver);
     std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back('\0');
     // The uploader gets none of our standard handles: it outlives this tool.
@@ -160,7 +242,7 @@ UploaderProcess StartUploader(const Options& options) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION process = {};
-    const std::string directory = DirectoryOf(options.exe);
+    const std::string directory = FolderOf(options.exe);
     if (!CreateProcessA(options.exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE,
                         DETACHED_PROCESS, nullptr, directory.empty() ? nullptr : directory.c_str(),
                         &startup, &process)) {
@@ -172,71 +254,16 @@ UploaderProcess StartUploader(const Options& options) {
     return UploaderProcess{UniqueHandle(process.hProcess), process.dwProcessId};
 }
 
-UploaderProcess OpenRunningUploader() {
-    HWND window = FindWindowA(WindowClass, nullptr);
-    if (window == nullptr)
-        return UploaderProcess();
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    return UploaderProcess{UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, pid)), pid};
-}
-
-bool ConnectWithin(DdeClient& client, const char* topic, const CONVCONTEXT& context,
-                   double seconds) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (client.Connect(Service, topic, &context))
-            return true;
-        if (GetTickCount() - start >= seconds * 1000)
-            return false;
-        Sleep(200);
-    }
-}
-
-bool CopyIntoTemp(const std::string& file, const std::string& temp) {
-    CreateDirectoryA(temp.c_str(), nullptr);
-    const std::string target = temp + NameOf(file);
-    if (lstrcmpiA(file.c_str(), target.c_str()) == 0)
-        return true;
-    if (!CopyFileA(file.c_str(), target.c_str(), FALSE)) {
-        std::fprintf(stderr, "VistoraHost: cannot copy %s to %s (error %lu)\n", file.c_str(),
-                     target.c_str(), GetLastError());
-        return false;
-    }
-    return true;
-}
-
-int ReportLeftovers(const std::vector<std::string>& names, const std::string& temp) {
-    int left = 0;
-    for (const std::string& name : names) {
-        bool present = GetFileAttributesA((temp + name).c_str()) != INVALID_FILE_ATTRIBUTES;
-        std::printf("%s %s\n", present ? "still in temp:" : "delivered:", name.c_str());
-        left += present ? 1 : 0;
-    }
-    return left == 0 ? AllDone : FilesLeft;
-}
-
-// Dispatches this thread's messages for the given time; none for 0.
-void DispatchMessagesFor(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    for (DWORD elapsed = 0; elapsed < milliseconds; elapsed = GetTickCount() - start) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-}
-
 // Connects to System, starting the uploader when nobody answers; the process is the
 // uploader's, for the wait at the end.
-int ReachUploader(DdeClient& client, const Options& options, const CONVCONTEXT& context,
-                  UploaderProcess& process) {
-    if (!client.Connect(Service, "System", &context)) {
-        if (FindWindowA(WindowClass, nullptr) != nullptr) {
+int ReachUploader(DdeClient& client, const Options& options, int handedOver,
+                  const CONVCONTEXT& context, UploaderProcess& process) {
+    if (!client.Connect(UploaderService, "System", &context)) {
+        if (UploaderWindowUp()) {
             std::fprintf(stderr, "VistoraHost: the uploader runs but refused the connection\n");
             return ConnectionRefused;
         }
-        process = StartUploader(options);
+        process = StartUploader(options, handedOver);
         if (!process.handle)
             return ServiceMissing;
         if (!ConnectWithin(client, "System", context, options.startSeconds)) {
@@ -253,7 +280,7 @@ int ReachUploader(DdeClient& client, const Options& options, const CONVCONTEXT& 
 }
 
 int ConnectTopic(DdeClient& client, const char* topic, const CONVCONTEXT& context) {
-    if (client.Connect(Service, topic, &context))
+    if (client.Connect(UploaderService, topic, &context))
         return AllDone;
     std::fprintf(stderr, "VistoraHost: the service refused the topic %s\n", topic);
     return ConnectionRefused;
@@ -270,10 +297,12 @@ int PokeText(DdeClient& client, const char* item, const std::string& text, const
     return NotAcknowledged;
 }
 
-int PokeNames(DdeClient& client, const std::vector<std::string>& names, const Options& options) {
+int PokeNames(DdeClient& client, const std::vector<std::string>& names, const Options& options,
+              Report& report) {
     for (const std::string& name : names) {
         if (PokeText(client, "Filename", name, options) != AllDone)
             return NotAcknowledged;
+        report.SetFate(name, Fate::HandedOver);
     }
     if (options.pokeLoginData)
         return PokeText(client, "LoginData", options.loginData, options);
@@ -305,10 +334,10 @@ int Read(DdeClient& client, const char* topic, const char* item, const Options& 
 
 // The pokes on one conversation on Upload, the execute on one on System; nothing read.
 int PokeAndExecute(DdeClient& client, const std::vector<std::string>& names, const Options& options,
-                   const CONVCONTEXT& context) {
+                   const CONVCONTEXT& context, Report& report) {
     int code = ConnectTopic(client, "Upload", context);
     if (code == AllDone)
-        code = PokeNames(client, names, options);
+        code = PokeNames(client, names, options, report);
     if (code == AllDone && options.upload) {
         code = ConnectTopic(client, "System", context);
         if (code == AllDone)
@@ -320,14 +349,14 @@ int PokeAndExecute(DdeClient& client, const std::vector<std::string>& names, con
 // The same conversations with items read on them too, before and after the pokes and
 // before the execute, as hosts do that keep one conversation per topic for everything.
 int HandOverOnOneConversation(DdeClient& client, const std::vector<std::string>& names,
-                              const Options& options, const CONVCONTEXT& context) {
+                              const Options& options, const CONVCONTEXT& context, Report& report) {
     int code = ConnectTopic(client, "Upload", context);
     if (code == AllDone)
         code = Read(client, "Upload", "SysItems", options);
     if (code == AllDone)
         code = Read(client, "Upload", "LoginData", options);
     if (code == AllDone)
-        code = PokeNames(client, names, options);
+        code = PokeNames(client, names, options, report);
     if (code == AllDone)
         code = Read(client, "Upload", "Filename", options);
     if (code == AllDone && options.upload) {
@@ -340,22 +369,8 @@ int HandOverOnOneConversation(DdeClient& client, const std::vector<std::string>&
     return code;
 }
 
-} // namespace
-
-int RunHandover(int argc, char** argv) {
-    Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "VistoraHost handover: bad arguments (run without any for help)\n");
-        return UsageError;
-    }
-    const std::string temp = DirectoryOf(options.exe) + "temp\\";
-    std::vector<std::string> names;
-    for (const std::string& file : options.files) {
-        if (!CopyIntoTemp(file, temp))
-            return UsageError;
-        names.push_back(NameOf(file));
-    }
-
+// From the uploader's start to its end (or the wait's): the hand-over proper.
+int HandOver(const Options& options, const std::vector<std::string>& names, Run& run) {
     const CONVCONTEXT context = ServiceConversationContext();
     DdeClient client;
     if (!client.Initialized()) {
@@ -364,32 +379,90 @@ int RunHandover(int argc, char** argv) {
     }
     // The uploader's process, for the wait at the end; closed on every way out.
     UploaderProcess process;
-    int code = ReachUploader(client, options, context, process);
-    if (code != AllDone)
-        return code;
-    code = options.oneConversation ? HandOverOnOneConversation(client, names, options, context)
-                                   : PokeAndExecute(client, names, options, context);
+    int code = ReachUploader(client, options, static_cast<int>(names.size()), context, process);
+    if (code == AllDone)
+        code = options.oneConversation
+                   ? HandOverOnOneConversation(client, names, options, context, run.report)
+                   : PokeAndExecute(client, names, options, context, run.report);
     if (code != AllDone)
         return code;
     client.Disconnect();
     std::printf("handed over %u file(s)\n", static_cast<unsigned>(names.size()));
+    std::fflush(stdout);
 
-    if (options.waitSeconds < 0)
+    if (!run.waiting)
         return AllDone;
     if (process.handle) {
-        const bool ended =
-            options.unattended
-                ? AwaitUploaderUnattended(process.handle.Get(), process.id, options.waitSeconds,
-                                          options.answers)
-                : WaitForSingleObject(process.handle.Get(),
-                                      static_cast<DWORD>(options.waitSeconds * 1000)) ==
-                      WAIT_OBJECT_0;
+        bool ended;
+        if (options.unattended) {
+            ended = AwaitUploaderUnattended(process.handle.Get(), process.id, options.waitSeconds,
+                                            options.answers, run.report);
+        } else {
+            ended = WaitForSingleObject(process.handle.Get(), Milliseconds(options.waitSeconds)) ==
+                    WAIT_OBJECT_0;
+            if (ended)
+                run.report.UploaderEnded();
+        }
         if (!ended) {
             std::fprintf(stderr, "VistoraHost: the uploader did not end within %.0f s\n",
                          options.waitSeconds);
-            ReportLeftovers(names, temp);
-            return WaitTimedOut;
+            ReportLeftovers(names, run.temp);
+            return TimedOut;
         }
     }
-    return ReportLeftovers(names, temp);
+    return ReportLeftovers(names, run.temp);
+}
+
+} // namespace
+
+int RunHandover(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "VistoraHost handover: bad arguments (run without any for help)\n");
+        return UsageError;
+    }
+    Run run;
+    run.reportPath = options.reportPath;
+    run.temp = FolderOf(options.exe) + "temp\\";
+    run.waiting = options.waitSeconds >= 0;
+    CommandLimit limit(options.limitSeconds, TimedOut, ExpireHandOver, &run);
+
+    int code = AllDone;
+    bool refused = false;
+    std::vector<std::string> names;
+    for (const Photo& photo : options.photos) {
+        if (!UsableTempName(run.temp, photo.name)) {
+            std::fprintf(stderr,
+                         "VistoraHost handover: the uploader takes no file named %s in temp\n",
+                         photo.name.c_str());
+            code = UsageError;
+        }
+    }
+    if (code == AllDone && options.leftovers && UploaderWindowUp()) {
+        // Its list may hold rows for the very files that wait: poked again, a file would
+        // have two rows, and the second would find it gone.
+        std::fprintf(stderr, "VistoraHost handover: --leftovers while the uploader runs; hand "
+                             "them over once it has ended\n");
+        code = UsageError;
+    }
+    if (code == AllDone) {
+        bool copied = true;
+        refused = PlaceNames(options, run.temp, run.report, names, copied);
+        if (!copied)
+            code = UsageError;
+    }
+    // Asked for photos or leftovers and left with none (every name refused, nothing
+    // waiting), it starts no uploader: one started for no file would wait for ever.
+    if (code == AllDone && names.empty() && (!options.photos.empty() || options.leftovers))
+        std::printf("nothing to hand over\n");
+    else if (code == AllDone)
+        code = HandOver(options, names, run);
+    if (run.waiting)
+        SettleFates(run.report, run.temp);
+    // A refused name leaves the night short: that says more than the others' fates.
+    if (refused && (code == AllDone || code == FilesLeft))
+        code = NameWaits;
+    limit.Finish();
+    run.report.Write(run.reportPath, code);
+    return code;
 }

@@ -1,6 +1,8 @@
 #include "raw_mode.h"
 
+#include "command_limit.h"
 #include "dde_client.h"
+#include "exit_status.h"
 #include "json_text.h"
 
 #include <windows.h>
@@ -15,12 +17,17 @@
 
 namespace {
 
+// The whole of one raw command: a connection's broadcast and a transaction at its own
+// time-out fit many times over.
+constexpr double DefaultRawSeconds = 30;
+
 struct RawOptions {
     bool useContext = true;
     CONVCONTEXT context = ServiceConversationContext();
     DWORD timeout = 10000;
     UINT format = CF_TEXT;
     std::string service = "VistoraUploadServer";
+    double limitSeconds = DefaultRawSeconds;
 };
 
 bool ParseHex(const std::string& text, std::vector<char>& bytes) {
@@ -94,6 +101,10 @@ bool ParsePayload(int argc, char** argv, int at, std::vector<char>& payload) {
     return false;
 }
 
+void ExpireRaw(void* context) {
+    std::printf("{\"limit\":%.1f}\n", *static_cast<double*>(context));
+}
+
 int Fail(const char* message) {
     std::fprintf(stderr, "VistoraHost raw: %s (run without arguments for help)\n", message);
     return 2;
@@ -112,34 +123,8 @@ int PrintResult(TransactionResult result, UINT error) {
     return result == TransactionResult::Acknowledged ? 0 : 1;
 }
 
-} // namespace
-
-int RunRaw(int argc, char** argv) {
-    RawOptions options;
-    int i = 0;
-    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
-        if (i + 1 >= argc)
-            return Fail("option without a value");
-        std::string option = argv[i];
-        if (option == "--context") {
-            if (!ParseContext(argv[i + 1], options))
-                return Fail("bad --context");
-        } else if (option == "--timeout") {
-            options.timeout = static_cast<DWORD>(std::atol(argv[i + 1]));
-        } else if (option == "--format") {
-            options.format = static_cast<UINT>(std::atol(argv[i + 1]));
-        } else if (option == "--service") {
-            options.service = argv[i + 1];
-        } else {
-            return Fail("unknown option");
-        }
-    }
-    if (i >= argc)
-        return Fail("no action");
-    const std::string action = argv[i];
-    char** rest = argv + i + 1;
-    const int restCount = argc - i - 1;
-
+// One action of the tool's raw mode, its outcome printed as one JSON object.
+int RunAction(const RawOptions& options, const std::string& action, char** rest, int restCount) {
     if (action == "wildcard") {
         std::vector<ServiceTopic> offered = WildcardInitiate(options.service, options.timeout);
         std::printf("{\"pairs\":[");
@@ -205,4 +190,39 @@ int RunRaw(int argc, char** argv) {
                            client.LastError());
     }
     return Fail("unknown action or missing arguments");
+}
+
+} // namespace
+
+int RunRaw(int argc, char** argv) {
+    RawOptions options;
+    int i = 0;
+    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
+        if (i + 1 >= argc)
+            return Fail("option without a value");
+        std::string option = argv[i];
+        if (option == "--context") {
+            if (!ParseContext(argv[i + 1], options))
+                return Fail("bad --context");
+        } else if (option == "--timeout") {
+            options.timeout = static_cast<DWORD>(std::atol(argv[i + 1]));
+        } else if (option == "--format") {
+            options.format = static_cast<UINT>(std::atol(argv[i + 1]));
+        } else if (option == "--service") {
+            options.service = argv[i + 1];
+        } else if (option == "--limit") {
+            options.limitSeconds = std::atof(argv[i + 1]);
+        } else {
+            return Fail("unknown option");
+        }
+    }
+    if (i >= argc)
+        return Fail("no action");
+    const std::string action = argv[i];
+    char** rest = argv + i + 1;
+    const int restCount = argc - i - 1;
+    CommandLimit limit(options.limitSeconds, TimedOut, ExpireRaw, &options.limitSeconds);
+    const int status = RunAction(options, action, rest, restCount);
+    limit.Finish();
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "unattended.h"
 
+#include "uploader.h"
+
 #include <cstdio>
 #include <set>
 #include <string>
@@ -11,7 +13,6 @@ constexpr char DialogClass[] = "#32770";
 // A message box's text is the static control with this id.
 constexpr int MessageTextId = 0xFFFF;
 constexpr char CloseQuestionCaption[] = "注意";
-constexpr char UploaderWindowClass[] = "TAVIKVISTORAUPLOAD";
 // How often the uploader's windows are looked at while it runs.
 constexpr DWORD LookInterval = 100;
 // Room for a box's caption or message (the uploader's longest is a few dozen characters),
@@ -25,6 +26,7 @@ struct Search {
     DWORD pid;
     std::set<HWND>* answered;
     const UnattendedAnswers* answers;
+    Report* report;
     HWND mainWindow = nullptr;
 };
 
@@ -47,12 +49,15 @@ void Answer(HWND dialog, const Search& search) {
         // The login dialog: nobody can type, so its Cancel ends the login.
         std::printf("dialog: %s\n", caption.c_str());
         std::fflush(stdout);
+        search.report->AddAlert(caption, "", "cancel");
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         return;
     }
-    std::printf("alert: %s: %s\n", caption.c_str(), TextOf(message).c_str());
+    const std::string text = TextOf(message);
+    std::printf("alert: %s: %s\n", caption.c_str(), text.c_str());
     std::fflush(stdout);
     const int button = caption == CloseQuestionCaption ? search.answers->closeQuestion : IDOK;
+    search.report->AddAlert(caption, text, button == IDYES ? "yes" : button == IDNO ? "no" : "ok");
     PostMessageA(dialog, WM_COMMAND, button, 0);
 }
 
@@ -74,22 +79,25 @@ BOOL CALLBACK LookAtWindow(HWND window, LPARAM parameter) {
 } // namespace
 
 bool AwaitUploaderUnattended(HANDLE process, DWORD pid, double seconds,
-                             const UnattendedAnswers& answers) {
+                             const UnattendedAnswers& answers, Report& report) {
     std::set<HWND> answered;
     const DWORD start = GetTickCount();
     bool closeAsked = false;
     for (;;) {
-        if (WaitForSingleObject(process, LookInterval) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(process, LookInterval) == WAIT_OBJECT_0) {
+            report.UploaderEnded();
             return true;
+        }
         const double elapsed = (GetTickCount() - start) / 1000.0;
         if (elapsed >= seconds)
             return false;
-        Search search{pid, &answered, &answers};
+        Search search{pid, &answered, &answers, &report};
         EnumWindows(LookAtWindow, reinterpret_cast<LPARAM>(&search));
         if (!closeAsked && answers.closeAfter >= 0 && elapsed >= answers.closeAfter &&
             search.mainWindow != nullptr) {
             std::printf("closing the uploader's window\n");
             std::fflush(stdout);
+            report.CloseRequested();
             PostMessageA(search.mainWindow, WM_CLOSE, 0, 0);
             closeAsked = true;
         }

@@ -2,6 +2,8 @@
 // Waiting for the uploader with nobody at the desktop: every window it opens for a person
 // is answered, after its caption and text are printed, until the uploader ends.
 
+#include "report.h"
+
 #include <windows.h>
 
 struct UnattendedAnswers {
@@ -15,7 +17,8 @@ struct UnattendedAnswers {
 // Waits up to seconds for process (the uploader, pid) to end, answering each of its
 // dialogs once it shows: an alert with OK, the close question as told, the login dialog
 // with Cancel (no one can type a password). Prints one line a dialog:
-// "alert: CAPTION: TEXT" or "dialog: CAPTION", in the ANSI code page. False when the
-// uploader did not end in time.
+// "alert: CAPTION: TEXT" or "dialog: CAPTION", in the ANSI code page, and records each in
+// the report with the close and the uploader's end. False when the uploader did not end in
+// time.
 bool AwaitUploaderUnattended(HANDLE process, DWORD pid, double seconds,
-                             const UnattendedAnswers& answers);
+                             const UnattendedAnswers& answers, Report& report);
