@@ -138,7 +138,7 @@ LRESULT OnCreate(HWND window, LPARAM lParam) {
     LoadSettings();
     LoginDataPending = 0;
     LoggedIn = 0;
-    if (!StartDdeService(window)) {
+    if (!StartDdeService(window, QueueList)) {
         ShowAlert("DDEの初期化に失敗しました。");
         return -1;
     }

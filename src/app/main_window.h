@@ -4,11 +4,9 @@
 #include "jobs/job_messages.h"
 
 #include <windows.h>
+
 // The controller's next step of a run is due (the controller keeps which step it is).
 constexpr UINT WM_RUN_STEP = WM_APP + 3;
-
-// Command of the hidden upload button, also posted by the DDE "upload" execute.
-constexpr int UploadCommandId = 1001;
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

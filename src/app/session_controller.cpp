@@ -16,7 +16,6 @@
 #include <climits>
 
 int LoggedIn = 0;
-int LoginDataPending = 0;
 int FailureCount = 0;
 int UploadedCount = 0;
 double ProgressStep = 0.0;

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 extern int LoggedIn;
-extern int LoginDataPending;
 extern int FailureCount;
 extern int UploadedCount;
 extern double ProgressStep;

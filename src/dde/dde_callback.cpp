@@ -1,6 +1,7 @@
 #include "dde/dde_callback.h"
 
-#include "app/main_window.h"
+#include "dde/dde_service.h"
+#include "dde/dde_tables.h"
 #include "util/platform_calls.h"
 
 #include <cstring>

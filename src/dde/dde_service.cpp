@@ -11,10 +11,11 @@ HSZ CreateHandle(const char* name) {
 
 } // namespace
 
-int StartDdeService(HWND mainWindow) {
+int StartDdeService(HWND mainWindow, HWND queueList) {
     DdeFormats[0].format = CF_TEXT;
     ServiceContext.iCodePage = CP_WINANSI;
     DdeNotifyWindow = mainWindow;
+    DdeQueueList = queueList;
 
     DdeInstance = 0;
     if (DdeInitializeA(&DdeInstance, DdeCallback, APPCMD_FILTERINITS, 0) != DMLERR_NO_ERROR) {

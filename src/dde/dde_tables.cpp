@@ -38,6 +38,7 @@ CONVCONTEXT ServiceContext = {
     0,
     {sizeof(SECURITY_QUALITY_OF_SERVICE), SecurityImpersonation, SECURITY_STATIC_TRACKING, TRUE}};
 HWND DdeNotifyWindow = nullptr;
+HWND DdeQueueList = nullptr;
 
 int FindFormat(UINT format) {
     for (int i = 0; i < DdeFormatCount; ++i) {

@@ -51,8 +51,9 @@ extern DWORD DdeInstance;
 extern HSZ ServiceName;
 // The context a client must present.
 extern CONVCONTEXT ServiceContext;
-// Where the "upload" execute is posted.
+// Where the "upload" execute is posted, and the list whose rows are the handed-over files.
 extern HWND DdeNotifyWindow;
+extern HWND DdeQueueList;
 
 // The index of format in the format table, or -1.
 int FindFormat(UINT format);

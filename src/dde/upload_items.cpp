@@ -1,6 +1,4 @@
 // Items of the "Upload" topic: the file queue, the login data and the exit condition.
-#include "app/app_state.h"
-#include "app/session_controller.h"
 #include "dde/item_handlers.h"
 #include "dde/login_data_tokens.h"
 #include "dde/replies.h"
@@ -53,7 +51,7 @@ bool StageLoginData(char* const tokens[], int count) {
 
 HDDEDATA UploadFilenameXfer(const XferInfo* xfer, WORD) {
     if (IsDataTransaction(xfer->type)) {
-        QueueSnapshot snapshot(QueueList);
+        QueueSnapshot snapshot(DdeQueueList);
         snapshot.Collect();
         char path[NameSize] = {};
         if (!snapshot.waiting.empty())
@@ -75,7 +73,7 @@ HDDEDATA UploadFilenameXfer(const XferInfo* xfer, WORD) {
         OutputDebugStringA("UploadFilenameXfer: name refused, it names no file in temp.\n");
         return nullptr;
     }
-    AddFile(QueueList, name);
+    AddFile(DdeQueueList, name);
     return Acknowledged;
 }
 

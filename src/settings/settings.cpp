@@ -11,6 +11,7 @@
 
 SettingsRecord Settings = {};
 StagedLoginRecord StagedLoginData = {};
+int LoginDataPending = 0;
 
 // VISTORA_ALBUM_HOST is a build setting (CMake cache entry of the same name).
 const char* DefaultLoginUrl() {

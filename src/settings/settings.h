@@ -26,6 +26,8 @@ struct StagedLoginRecord {
     char Password[NameSize];
 };
 extern StagedLoginRecord StagedLoginData;
+// Set when the host has poked login data; the controller applies it at its next step.
+extern int LoginDataPending;
 
 constexpr char SettingsFileName[] = "Vistora.ini";
 constexpr char SettingsSection[] = "WebAlbum";

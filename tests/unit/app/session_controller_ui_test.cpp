@@ -4,6 +4,7 @@
 #include "app/job_teardowns.h"
 #include "app/main_window.h"
 #include "app/session_controller.h"
+#include "dde/dde_service.h"
 #include "login/login_job.h"
 #include "queue/upload_queue.h"
 #include "resources/resource_ids.h"

@@ -31,7 +31,7 @@ class DdeServiceTest : public ::testing::Test {
         window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                                  nullptr);
         QueueList = CreateQueueList();
-        ASSERT_EQ(StartDdeService(window), 1);
+        ASSERT_EQ(StartDdeService(window, QueueList), 1);
         std::memset(&StagedLoginData, 0, sizeof StagedLoginData);
         LoginDataPending = 0;
     }
