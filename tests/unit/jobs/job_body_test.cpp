@@ -225,7 +225,9 @@ TEST_F(JobBodyTest, ACancelledPiecesRequestIsClosedOnceHoweverItsCompletionComes
         ASSERT_EQ(WaitForSingleObject(writes.held, HangLimit), WAIT_OBJECT_0);
         job.RequestStop();
         AwaitSender(sender);
-        EXPECT_EQ(job.outcome, PieceJob::BodyOutcome::Stopped);
+        // The watch ends with the stop, or with the writer that the give-up let end first.
+        EXPECT_TRUE(job.outcome == PieceJob::BodyOutcome::Stopped ||
+                    job.outcome == PieceJob::BodyOutcome::Cancelled);
 
         // Given up, the writer closes the request under its pending piece, WinINet's way to
         // cancel it. Until the piece's end, WinINet may still write its count: it lands in
