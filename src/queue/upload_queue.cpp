@@ -34,6 +34,17 @@ const wchar_t* ShownStatusText(StatusCode code) {
     return shown[code].c_str();
 }
 
+// The status column's cell of row, with the code in the row's item data.
+LVITEMW StatusItem(int row, StatusCode code) {
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = row;
+    item.iSubItem = 0;
+    item.pszText = const_cast<wchar_t*>(ShownStatusText(code));
+    item.lParam = code;
+    return item;
+}
+
 } // namespace
 
 const char StatusTexts[StatusCodeCount][StatusTextSize] = {
@@ -44,12 +55,7 @@ LRESULT AddFile(HWND list, const char* fileName) {
     HoldQueuePaint(list);
     const int row = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
 
-    LVITEMW status = {};
-    status.mask = LVIF_TEXT | LVIF_PARAM;
-    status.iItem = row;
-    status.iSubItem = 0;
-    status.pszText = const_cast<wchar_t*>(ShownStatusText(Waiting));
-    status.lParam = Waiting;
+    LVITEMW status = StatusItem(row, Waiting);
     SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&status));
 
     // The name is the host's, in the system's code page, which is how the file system
@@ -64,12 +70,7 @@ LRESULT AddFile(HWND list, const char* fileName) {
 }
 
 int SetStatus(HWND list, int row, StatusCode code) {
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = row;
-    item.iSubItem = 0;
-    item.pszText = const_cast<wchar_t*>(ShownStatusText(code));
-    item.lParam = code;
+    LVITEMW item = StatusItem(row, code);
     SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     return 0;
 }
