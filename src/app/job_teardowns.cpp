@@ -8,6 +8,16 @@
 #include "util/bounded_text.h"
 #include "util/paths.h"
 
+namespace {
+
+// The job's own result, once a job that has reported its end has also ended (a moment
+// later); ResultUnknown for a job still under way, which a teardown is ending.
+int OwnResultOfFinishedJob(HttpJob& job) {
+    return job.Completed() ? AwaitJobResult(job, CompletedJobEndLimit) : ResultUnknown;
+}
+
+} // namespace
+
 // --- The login ----------------------------------------------------------------------
 
 int FinishLogin() {
@@ -19,7 +29,7 @@ int FinishLogin() {
     CurrentLoginJob = nullptr;
     // The completion message only says that the job has finished (any program can post
     // one): the session is the job's own success or none.
-    const int own = job->Completed() ? AwaitJobResult(*job, CompletedJobEndLimit) : ResultUnknown;
+    const int own = OwnResultOfFinishedJob(*job);
     if (own == Ok)
         job->TakeSessionToken(Settings.SessionId, sizeof Settings.SessionId);
     static_cast<WorkerJob*>(job)->RequestStop();
@@ -107,7 +117,7 @@ int FinishUpload(int result) {
     photo.row = job->QueueRow;
     // Only the job's own result deletes a photo. A job that has not ended yet is being
     // torn down: its photo counts as not stored unless its run ends with "success".
-    const int own = job->Completed() ? AwaitJobResult(*job, CompletedJobEndLimit) : ResultUnknown;
+    const int own = OwnResultOfFinishedJob(*job);
     int stood = own;
     if (own == ResultUnknown)
         stood = result == Ok ? Interrupted : result;

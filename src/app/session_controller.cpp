@@ -284,8 +284,7 @@ void ResumeHeldStepLater(HWND window) {
 void ResumeHeldStep(HWND window) {
     const RunStep step = heldStep;
     heldStep = RunStep::None;
-    if (step != RunStep::None)
-        TakeStep(window, step);
+    TakeStep(window, step);
 }
 
 namespace {
